@@ -1,0 +1,69 @@
+// The stand-in host's journal: every host call a device makes, in order, as one JSON event
+// each, plus the results and failures a test or the runner scripts for those calls.
+// One process-wide instance, owned by the stand-in library; the plug-in never links it.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <json/value.h>
+
+class DranVDevice;
+
+namespace standin {
+
+class HostJournal {
+ public:
+  using Listener = std::function<void(const Json::Value& event)>;
+  using Hook = std::function<void(DranVDevice& device)>;
+
+  static HostJournal& Instance();
+
+  // Forgets the recorded calls and every script; recording is switched back on.
+  void Clear();
+
+  // With recording off the services still answer (scripts, rule queue) but keep no events.
+  void SetRecording(bool on) { recording_ = on; }
+  bool Recording() const { return recording_; }
+  // Called with each event as it is recorded, e.g. to print it.
+  void SetListener(Listener listener) { listener_ = std::move(listener); }
+
+  const std::vector<Json::Value>& Calls() const { return calls_; }
+  std::vector<std::string> CallNames() const;
+
+  // Results of the next calls, oldest first; an empty queue answers false.
+  void QueueReportResults(const std::vector<bool>& results);
+  void QueueBatchResults(const std::vector<bool>& results);
+  void SetInitSettingResult(bool result) { init_setting_result_ = result; }
+
+  // The occurrence-th next call of `call` throws std::runtime_error after it is recorded.
+  void ThrowOn(const std::string& call, int occurrence = 1);
+  // Runs inside the host service `call`, before it answers (not for get_ttime, which has no device).
+  void OnCall(const std::string& call, Hook hook);
+
+  // Used by the stand-in's services: Record keeps the event (only while recording), then
+  // Intercept runs the call's hook and its scripted failure. Neither allocates when nothing
+  // is scripted, so a benchmark sees only the plug-in's own cost.
+  void Record(Json::Value event);
+  void Intercept(const char* call, DranVDevice* device = nullptr);
+  bool NextReportResult() { return Next(report_results_); }
+  bool NextBatchResult() { return Next(batch_results_); }
+  bool InitSettingResult() const { return init_setting_result_; }
+
+ private:
+  static bool Next(std::deque<bool>& results);
+
+  bool recording_ = true;
+  Listener listener_;
+  std::vector<Json::Value> calls_;
+  std::deque<bool> report_results_;
+  std::deque<bool> batch_results_;
+  bool init_setting_result_ = true;
+  std::map<std::string, int, std::less<>> throw_countdown_;
+  std::map<std::string, Hook, std::less<>> hooks_;
+};
+
+}  // namespace standin

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Installs, with apt-get, whatever of the build's Debian packages is missing.
+# Usage: scripts/install-deps.sh [native] [fuzz] [mips]   (default: native)
+set -euo pipefail
+
+groups=("$@")
+[[ ${#groups[@]} -eq 0 ]] && groups=(native)
+
+packages=()
+for group in "${groups[@]}"; do
+  case "$group" in
+    native) packages+=(g++ cmake make pkg-config libjsoncpp-dev libboost-dev libgtest-dev
+                       libgmock-dev libbenchmark-dev binutils) ;;
+    fuzz) packages+=(clang libclang-rt-14-dev) ;;
+    mips) packages+=(g++-mipsel-linux-gnu qemu-user libjsoncpp-dev:mipsel libgtest-dev:mipsel) ;;
+    *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
+  esac
+done
+
+for group in "${groups[@]}"; do
+  if [[ $group == mips ]] && ! dpkg --print-foreign-architectures | grep -qx mipsel; then
+    dpkg --add-architecture mipsel
+  fi
+done
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+    missing+=("$package")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+if [[ $(id -u) -ne 0 ]]; then
+  echo "install-deps: missing packages: ${missing[*]}; run as root or install them" >&2
+  exit 1
+fi
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -q
+apt-get install -y -q --no-remove "${missing[@]}"

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# The whole test suite: installs what it needs, builds, and runs every suite.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh native
+jobs=2
+
+suite() {  # suite NAME BUILD_DIR [cmake options...]
+  local name=$1 dir=$2
+  shift 2
+  echo "== $name"
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$dir" -j"$jobs"
+  ctest --test-dir "$dir" -j"$jobs" --output-on-failure
+}
+
+suite "native" build
+suite "AddressSanitizer and UndefinedBehaviorSanitizer" build-asan -DVELK_SANITIZE=ON
