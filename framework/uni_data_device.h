@@ -9,8 +9,8 @@
 #include <map>
 #include <string>
 
-#include <boost/date_time/posix_time/posix_time_types.hpp>
 #include <json/value.h>
+#include <boost/date_time/posix_time/posix_time_types.hpp>
 
 #include "host/dran_records.h"
 

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
+#include <json/value.h>
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 #include <boost/shared_ptr.hpp>
 #include <boost/thread/mutex.hpp>
-#include <json/value.h>
 
 #include "framework/vdevice_interface.h"
 #include "host/dran_records.h"

@@ -56,8 +56,7 @@ bool DranVDevice::InitV(DranVDevice*, unsigned int, const Json::Value&) {
   return true;
 }
 
-bool DranVDevice::Init(std::weak_ptr<DranController> controller, unsigned int,
-                       const Json::Value&) {
+bool DranVDevice::Init(std::weak_ptr<DranController> controller, unsigned int, const Json::Value&) {
   controller_ = std::move(controller);
   RecordPlainCall("Init", this);
   return true;
@@ -79,12 +78,9 @@ bool DranVDevice::InitSetting(const Json::Value&) {
   return result;
 }
 
-bool DranVDevice::IsSupportDevice(const std::string& type) const {
-  return type == device_type_;
-}
+bool DranVDevice::IsSupportDevice(const std::string& type) const { return type == device_type_; }
 
-int DranVDevice::SendSP(int sp_id, const unsigned char* data, unsigned int length,
-                        bool publish) {
+int DranVDevice::SendSP(int sp_id, const unsigned char* data, unsigned int length, bool publish) {
   if (Journal().Recording()) {
     Json::Value event = Event("SendSP");
     event["sp_id"] = sp_id;

@@ -11,6 +11,7 @@ HostJournal& HostJournal::Instance() {
 
 void HostJournal::Clear() {
   recording_ = true;
+  keep_calls_ = true;
   calls_.clear();
   report_results_.clear();
   batch_results_.clear();
@@ -41,8 +42,8 @@ void HostJournal::OnCall(const std::string& call, Hook hook) { hooks_[call] = st
 
 void HostJournal::Record(Json::Value event) {
   if (!recording_) return;
-  calls_.push_back(std::move(event));
-  if (listener_) listener_(calls_.back());
+  if (listener_) listener_(event);
+  if (keep_calls_) calls_.push_back(std::move(event));
 }
 
 void HostJournal::Intercept(const char* call, DranVDevice* device) {

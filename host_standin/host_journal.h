@@ -22,7 +22,8 @@ class HostJournal {
 
   static HostJournal& Instance();
 
-  // Forgets the recorded calls and every script; recording is switched back on.
+  // Forgets the recorded calls and every script; recording and keeping calls are switched
+  // back on. The listener stays.
   void Clear();
 
   // With recording off the services still answer (scripts, rule queue) but keep no events.
@@ -30,6 +31,8 @@ class HostJournal {
   bool Recording() const { return recording_; }
   // Called with each event as it is recorded, e.g. to print it.
   void SetListener(Listener listener) { listener_ = std::move(listener); }
+  // A long run that only prints its events need not keep them all.
+  void SetKeepCalls(bool keep) { keep_calls_ = keep; }
 
   const std::vector<Json::Value>& Calls() const { return calls_; }
   std::vector<std::string> CallNames() const;
@@ -41,7 +44,8 @@ class HostJournal {
 
   // The occurrence-th next call of `call` throws std::runtime_error after it is recorded.
   void ThrowOn(const std::string& call, int occurrence = 1);
-  // Runs inside the host service `call`, before it answers (not for get_ttime, which has no device).
+  // Runs inside the host service `call`, before it answers (not for get_ttime, which has no
+  // device).
   void OnCall(const std::string& call, Hook hook);
 
   // Used by the stand-in's services: Record keeps the event (only while recording), then
@@ -57,6 +61,7 @@ class HostJournal {
   static bool Next(std::deque<bool>& results);
 
   bool recording_ = true;
+  bool keep_calls_ = true;
   Listener listener_;
   std::vector<Json::Value> calls_;
   std::deque<bool> report_results_;

@@ -48,9 +48,9 @@ TEST_F(ConversionTest, EveryRawReadingConvertsStepByStepAndLandsInTheRecord) {
     const bool ok = returned == expected && device_.value_ == expected && in_record == expected &&
                     device_.changed_ == (std::fabs(expected - 20.0) >= 2.0);
     if (!ok && ++mismatches <= 5) {
-      ADD_FAILURE() << "raw " << raw << ": returned " << returned << ", value_ "
-                    << device_.value_ << ", record " << in_record << ", expected " << expected
-                    << ", changed_ " << device_.changed_;
+      ADD_FAILURE() << "raw " << raw << ": returned " << returned << ", value_ " << device_.value_
+                    << ", record " << in_record << ", expected " << expected << ", changed_ "
+                    << device_.changed_;
     }
   }
   EXPECT_EQ(mismatches, 0);
@@ -72,9 +72,8 @@ struct KnownReading {
 
 TEST_F(ConversionTest, KnownReadingsAndClamps) {
   const KnownReading cases[] = {
-      {0, -40.0f},    {1000, 20.0f},   {1500, 50.0f},     {2000, 80.0f},
-      {1999, 79.94f}, {2001, 80.0f},   {32767, 80.0f},    {-1, -40.0f},
-      {-32768, -40.0f}, {700, 2.0f},   {1, -39.94f},      {-2, -40.0f},
+      {0, -40.0f},    {1000, 20.0f}, {1500, 50.0f},    {2000, 80.0f}, {1999, 79.94f}, {2001, 80.0f},
+      {32767, 80.0f}, {-1, -40.0f},  {-32768, -40.0f}, {700, 2.0f},   {1, -39.94f},   {-2, -40.0f},
   };
   CapturedStdout out;
   for (const KnownReading& c : cases) {
@@ -94,13 +93,13 @@ struct ChangeCase {
 
 TEST_F(ConversionTest, ChangeFlagIsSetByAMoveOfAtLeastTheStep) {
   const ChangeCase cases[] = {
-      {0.0f, 700, true},     // converts to exactly 2.0: the step is inclusive
-      {0.0f, 699, false},    // 1.94
-      {20.0f, 1033, false},  // 21.98
-      {20.0f, 1034, true},   // 22.04
-      {20.0f, 967, false},   // 18.02
-      {20.0f, 966, true},    // 17.96
-      {80.0f, 32767, false}, // clamped to where it was
+      {0.0f, 700, true},      // converts to exactly 2.0: the step is inclusive
+      {0.0f, 699, false},     // 1.94
+      {20.0f, 1033, false},   // 21.98
+      {20.0f, 1034, true},    // 22.04
+      {20.0f, 967, false},    // 18.02
+      {20.0f, 966, true},     // 17.96
+      {80.0f, 32767, false},  // clamped to where it was
       {-40.0f, 2000, true},
   };
   CapturedStdout out;

@@ -32,8 +32,8 @@ TEST(DeviceLayoutTest, VirtualOperationsSitInTheSharedTableOrder) {
   // Slots 8 and 9 hold the destructor pair that DranVDevice introduces.
   EXPECT_EQ(SlotOf(&Device::Get_Value), 0);
   EXPECT_EQ(SlotOf(static_cast<bool (Device::*)(const std::string&)>(&Device::LoadFromCache)), 1);
-  EXPECT_EQ(SlotOf(static_cast<bool (Device::*)(const unsigned char*, int)>(&Device::LoadFromCache)),
-            2);
+  EXPECT_EQ(
+      SlotOf(static_cast<bool (Device::*)(const unsigned char*, int)>(&Device::LoadFromCache)), 2);
   EXPECT_EQ(SlotOf(&Device::DataId), 3);
   EXPECT_EQ(SlotOf(&Device::DeviceType), 4);
   EXPECT_EQ(SlotOf(&Device::DeviceIoControl), 5);
@@ -76,7 +76,10 @@ TEST(DeviceLayoutTest, RecordIsFifteenPackedBytes) {
   record.id = 0x11223344u;
   record.value = -40.0f;  // 0xc2200000
   record.time = ttime{2026, 12, 8, 5, 19, 20};
-  EXPECT_EQ(velk_test::HexOf(record), "44332211" "000020c2" "ea070c08051314");
+  EXPECT_EQ(velk_test::HexOf(record),
+            "44332211"
+            "000020c2"
+            "ea070c08051314");
 }
 
 TEST(DeviceLayoutTest, FreshDeviceHasAZeroRecordModeOneAndItsType) {

@@ -9,9 +9,9 @@
 
 namespace {
 
+using ::testing::ElementsAre;
 using velk_test::CapturedStdout;
 using velk_test::JournalLines;
-using ::testing::ElementsAre;
 
 // 20.0f is 0x41a00000: the value field holds it little-endian at bytes 4 to 7.
 const char kPublish20[] =
@@ -40,10 +40,10 @@ TEST_F(RoundTest, ReadingRunsTheWholeRoundInOrder) {
   CapturedStdout out;
   EXPECT_EQ(device_.process(1000), 20.0f);
 
-  EXPECT_THAT(JournalLines(),
-              ElementsAre(kTime, kPublish20, kReset, kOwnRule20,
-                          R"({"call":"DoBatchCheckThreshold","result":false,"rules":["value"]})",
-                          kSave20));
+  EXPECT_THAT(
+      JournalLines(),
+      ElementsAre(kTime, kPublish20, kReset, kOwnRule20,
+                  R"({"call":"DoBatchCheckThreshold","result":false,"rules":["value"]})", kSave20));
   EXPECT_EQ(out.Text(), "VelkTemperature process 1000\nrvSize is 1\n");
   EXPECT_EQ(device_.round_state_, 1);
   EXPECT_TRUE(device_.data_ready_);
@@ -75,15 +75,16 @@ TEST_F(RoundTest, KeyWalkChecksEveryKeyWithAValueAndSkipsTheOthers) {
 
   EXPECT_THAT(
       JournalLines(),
-      ElementsAre(kTime, kPublish20, kReset, kOwnRule20,
-                  R"({"call":"CheckAOReport","key":"b","result":false,"value":-2.25})",
-                  R"({"call":"CheckThreshold","key":"b","level":1,"name":"","value":-2.25})",
-                  R"({"call":"CheckAOReport","key":"a","result":false,"value":1.5})",
-                  R"({"call":"CheckThreshold","key":"a","level":1,"name":"","value":1.5})",
-                  R"({"call":"CheckAOReport","key":"b","result":false,"value":-2.25})",
-                  R"({"call":"CheckThreshold","key":"b","level":1,"name":"","value":-2.25})",
-                  R"({"call":"DoBatchCheckThreshold","result":false,"rules":["value","b","a","b"]})",
-                  kSave20));
+      ElementsAre(
+          kTime, kPublish20, kReset, kOwnRule20,
+          R"({"call":"CheckAOReport","key":"b","result":false,"value":-2.25})",
+          R"({"call":"CheckThreshold","key":"b","level":1,"name":"","value":-2.25})",
+          R"({"call":"CheckAOReport","key":"a","result":false,"value":1.5})",
+          R"({"call":"CheckThreshold","key":"a","level":1,"name":"","value":1.5})",
+          R"({"call":"CheckAOReport","key":"b","result":false,"value":-2.25})",
+          R"({"call":"CheckThreshold","key":"b","level":1,"name":"","value":-2.25})",
+          R"({"call":"DoBatchCheckThreshold","result":false,"rules":["value","b","a","b"]})",
+          kSave20));
   EXPECT_EQ(out.Lines().back(), "rvSize is 4");
   EXPECT_EQ(device_.ao_values_.count("missing"), 0u) << "a key without a value must not be entered";
   EXPECT_EQ(device_.ao_values_.size(), 2u);
@@ -106,7 +107,7 @@ TEST_F(RoundTest, KeyRemovedByTheHostDuringItsReportCheckIsEnteredAgainAtZero) {
 
 struct ReportCase {
   const char* name;
-  bool stale;                       // need_report_ left by the previous round
+  bool stale;                 // need_report_ left by the previous round
   std::vector<bool> reports;  // CheckAOReport results for keys k1, k2
   bool batch;
   bool expected;

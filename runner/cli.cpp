@@ -1,0 +1,178 @@
+#include "runner/cli.h"
+
+#include <memory>
+#include <stdexcept>
+
+#include "host/dran_ai_device_provider.h"
+#include "host_standin/host_journal.h"
+#include "host_standin/record_format.h"
+#include "runner/config_file.h"
+#include "runner/event_writer.h"
+#include "runner/input_parsing.h"
+#include "runner/options.h"
+#include "runner/plugin_library.h"
+
+namespace velk_run {
+
+namespace {
+
+constexpr int kDone = 0;
+constexpr int kFailed = 1;
+constexpr int kUsageError = 2;
+
+const char kReadingRange[] = "an integer from -32768 to 32767";
+const char kRecordForm[] = "15 bytes as 30 hex digits";
+
+// A failure after some readings went through: their rounds have run and stay done.
+class ReadingsFailure : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+std::string Processed(int readings) {
+  if (readings == 0) return "no reading was processed";
+  if (readings == 1) return "the 1 reading before it was processed";
+  return "the " + std::to_string(readings) + " readings before it were processed";
+}
+
+// Prints the journal as it is written and stops when the run ends.
+class JournalToStream {
+ public:
+  explicit JournalToStream(std::ostream& err) : writer_(err) {
+    standin::HostJournal& journal = standin::HostJournal::Instance();
+    journal.SetKeepCalls(false);
+    journal.SetListener([this](const Json::Value& event) { writer_.Write(event); });
+  }
+  ~JournalToStream() {
+    standin::HostJournal& journal = standin::HostJournal::Instance();
+    journal.SetListener(nullptr);
+    journal.SetKeepCalls(true);
+  }
+
+ private:
+  EventWriter writer_;
+};
+
+DranAIDeviceProvider& FindDeviceProvider(const std::vector<std::shared_ptr<Provider> >& providers,
+                                         const std::string& path) {
+  for (const auto& provider : providers) {
+    if (auto* ai = dynamic_cast<DranAIDeviceProvider*>(provider.get())) return *ai;
+  }
+  throw std::runtime_error("plug-in " + path + " offers no analog-input device provider");
+}
+
+int FeedStandardInput(DranAIDevice& device, std::istream& in) {
+  int processed = 0;
+  int line_number = 0;
+  for (std::string line; std::getline(in, line);) {
+    ++line_number;
+    const std::size_t first = line.find_first_not_of(" \t\r");
+    if (first == std::string::npos || line[first] == '#') continue;
+    const auto reading = ParseReading(line);
+    if (!reading) {
+      throw ReadingsFailure("line " + std::to_string(line_number) + " of standard input: '" + line +
+                            "' is not a reading (" + kReadingRange + "); " + Processed(processed));
+    }
+    try {
+      device.process(*reading);
+    } catch (const std::exception& e) {
+      throw ReadingsFailure("reading " + line + " on line " + std::to_string(line_number) +
+                            " of standard input failed: " + e.what() + "; " + Processed(processed));
+    }
+    ++processed;
+  }
+  return processed;
+}
+
+void FeedArguments(DranAIDevice& device, const std::vector<short>& readings) {
+  int processed = 0;
+  for (short reading : readings) {
+    try {
+      device.process(reading);
+    } catch (const std::exception& e) {
+      throw ReadingsFailure("reading " + std::to_string(reading) + " failed: " + e.what() + "; " +
+                            Processed(processed));
+    }
+    ++processed;
+  }
+}
+
+int Decode(const std::string& hex, std::ostream& out, std::ostream& err) {
+  const auto record = ParseRecordHex(hex);
+  if (!record) {
+    err << "velk-run: --decode '" << hex << "' is not a record (" << kRecordForm << ")\n";
+    return kUsageError;
+  }
+  Json::Value decoded = standin::DecodeRecord(record->data());
+  decoded["record"] = standin::ToHex(record->data(), record->size());
+  EventWriter(out).Write(decoded);
+  return kDone;
+}
+
+int Run(const Options& options, const std::vector<short>& readings, std::istream& in,
+        std::ostream& err) {
+  Json::Value config;
+  if (options.config) config = LoadConfig(*options.config);
+  std::optional<std::array<unsigned char, 15> > cached;
+  if (options.restore) cached = ParseRecordHex(*options.restore);
+
+  const std::string path = options.plugin.empty() ? DefaultPluginPath() : options.plugin;
+  PluginLibrary library(path);
+  const std::vector<std::shared_ptr<Provider> > providers = library.GetProviders();
+  // Destroyed before the providers and the library that holds its code.
+  std::unique_ptr<DranVDevice> owner(FindDeviceProvider(providers, path).create());
+  DranAIDevice& device = static_cast<DranAIDevice&>(*owner);
+
+  JournalToStream journal(err);
+  device.data_id_ = options.data_id;
+  if (options.config) device.InitSetting(config);
+  if (cached) device.LoadFromCache(cached->data(), static_cast<int>(cached->size()));
+  if (!options.readings.empty()) {
+    FeedArguments(device, readings);
+  } else {
+    FeedStandardInput(device, in);
+  }
+  return kDone;
+}
+
+}  // namespace
+
+int RunCli(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out,
+           std::ostream& err) {
+  Options options;
+  std::vector<short> readings;
+  try {
+    options = ParseOptions(arguments);
+    if (options.restore && !ParseRecordHex(*options.restore)) {
+      throw std::invalid_argument("--restore '" + *options.restore + "' is not a record (" +
+                                  kRecordForm + ")");
+    }
+    // Arguments are all known up front: refuse a bad one before any round runs.
+    for (std::size_t i = 0; i < options.readings.size(); ++i) {
+      const auto reading = ParseReading(options.readings[i]);
+      if (!reading) {
+        throw std::invalid_argument("reading '" + options.readings[i] + "' (argument " +
+                                    std::to_string(i + 1) + " of the readings) is not " +
+                                    kReadingRange + "; no reading was processed");
+      }
+      readings.push_back(*reading);
+    }
+  } catch (const std::invalid_argument& e) {
+    err << "velk-run: " << e.what() << "\n(velk-run --help shows the usage)\n";
+    return kUsageError;
+  }
+  if (options.help) {
+    out << kUsage;
+    return kDone;
+  }
+  if (options.decode) return Decode(*options.decode, out, err);
+
+  try {
+    return Run(options, readings, in, err);
+  } catch (const std::exception& e) {
+    err << "velk-run: " << e.what() << "\n";
+    return kFailed;
+  }
+}
+
+}  // namespace velk_run

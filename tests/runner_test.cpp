@@ -1,0 +1,238 @@
+// velk-run through its command line, in-process: what a person sees on each stream and the
+// exit status, for good runs and for every kind of bad input.
+#include <json/reader.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "runner/cli.h"
+#include "test_support.h"
+
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+struct Outcome {
+  int status;
+  std::string log;  // the plug-in's standard output
+  std::string out;  // the runner's own output (--help, --decode)
+  std::string err;
+  std::vector<Json::Value> events;  // the JSON lines of err
+};
+
+class RunnerTest : public velk_test::JournalTest {
+ protected:
+  Outcome Run(std::vector<std::string> arguments, const std::string& input = "") {
+    std::istringstream in(input);
+    std::ostringstream out;
+    std::ostringstream err;
+    Outcome outcome;
+    {
+      velk_test::CapturedStdout log;
+      outcome.status = velk_run::RunCli(arguments, in, out, err);
+      outcome.log = log.Text();
+    }
+    outcome.out = out.str();
+    outcome.err = err.str();
+    std::istringstream lines(outcome.err);
+    for (std::string line; std::getline(lines, line);) {
+      Json::Value event;
+      std::istringstream text(line);
+      if (line.front() == '{' &&
+          Json::parseFromStream(Json::CharReaderBuilder(), text, &event, nullptr)) {
+        outcome.events.push_back(event);
+      }
+    }
+    return outcome;
+  }
+
+  static std::vector<std::string> Plugin(std::vector<std::string> rest) {
+    rest.insert(rest.begin(), {"--plugin", VELK_PLUGIN_PATH});
+    return rest;
+  }
+
+  static std::string WriteFile(const std::string& name, const std::string& content) {
+    const std::string path = ::testing::TempDir() + name;
+    std::ofstream(path) << content;
+    return path;
+  }
+
+  static int Count(const Outcome& outcome, const std::string& call) {
+    int n = 0;
+    for (const Json::Value& event : outcome.events) n += event["call"].asString() == call;
+    return n;
+  }
+};
+
+TEST_F(RunnerTest, ExampleRunPublishesAndSavesEachReadingOnce) {
+  const Outcome run =
+      Run(Plugin({"--data-id", "17", "--config",
+                  std::string(VELK_EXAMPLES_DIR) + "/temperature.json", "1000", "2001", "-5"}));
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_THAT(run.log, StartsWith("VelkTemperature process 1000\n"));
+  EXPECT_THAT(run.log, HasSubstr("VelkTemperature process 2001\nrvSize is 1\n"));
+  EXPECT_EQ(Count(run, "SendSP"), 3);
+  EXPECT_EQ(Count(run, "SaveDeviceHistory"), 3);
+  EXPECT_EQ(Count(run, "InitSetting"), 1);
+
+  std::vector<float> published;
+  for (const Json::Value& event : run.events) {
+    const std::string call = event["call"].asString();
+    if (call != "SendSP" && call != "SaveDeviceHistory") continue;
+    EXPECT_EQ(event["record"].asString().size(), 30u);
+    EXPECT_EQ(event["length"].asUInt(), 15u);
+    EXPECT_EQ(event["time"].asString().size(), 19u) << "YYYY-MM-DD HH:MM:SS";
+    if (call == "SendSP") {
+      EXPECT_EQ(event["sp_id"].asInt(), 5529);
+      published.push_back(event["value"].asFloat());
+    }
+  }
+  EXPECT_EQ(published, (std::vector<float>{20.0f, 80.0f, -40.0f}));
+}
+
+TEST_F(RunnerTest, ReadsStandardInputSkippingBlankAndCommentLines) {
+  const Outcome run = Run(Plugin({}), "# counts\n1000\n\n  1500  \n");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(
+      run.log,
+      "VelkTemperature process 1000\nrvSize is 1\nVelkTemperature process 1500\nrvSize is 1\n");
+  EXPECT_EQ(Count(run, "SaveDeviceHistory"), 2);
+}
+
+TEST_F(RunnerTest, EventLinesAreEscapedJson) {
+  const std::string config =
+      WriteFile("odd-keys.json",
+                R"({"appSetting":{"b_mode":"3"},"thresholdSetting":{"q\"uote\\back\nline":{}}})");
+  const Outcome run = Run(Plugin({"--config", config, "1000"}));
+  ASSERT_EQ(run.status, 0) << run.err;
+  // Every line on standard error parsed as one JSON object, and the rule name kept its bytes.
+  EXPECT_EQ(run.events.size(),
+            static_cast<std::size_t>(std::count(run.err.begin(), run.err.end(), '\n')));
+  bool saw_rule = false;
+  for (const Json::Value& event : run.events) {
+    if (event["call"] == "CheckThreshold" && event["key"] == "value") {
+      EXPECT_EQ(event["name"].asString(), "温度");
+      saw_rule = true;
+    }
+  }
+  EXPECT_TRUE(saw_rule);
+}
+
+TEST_F(RunnerTest, BadLineOnStandardInputStopsAfterTheReadingsBeforeIt) {
+  const Outcome run = Run(Plugin({}), "1000\n# fine\n1500\nwarm\n2000\n");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_THAT(run.err, HasSubstr("line 4 of standard input: 'warm' is not a reading"));
+  EXPECT_THAT(run.err, HasSubstr("the 2 readings before it were processed"));
+  EXPECT_EQ(Count(run, "SaveDeviceHistory"), 2);
+  EXPECT_THAT(run.log, ::testing::Not(HasSubstr("2000")));
+}
+
+TEST_F(RunnerTest, BadReadingArgumentsAreRefusedBeforeAnyRound) {
+  for (const std::string bad : {"abc", "32768", "-32769", "1.5", "0x10", "12abc", " "}) {
+    const Outcome run = Run(Plugin({"1000", bad}));
+    EXPECT_EQ(run.status, 2) << bad;
+    EXPECT_THAT(run.err, HasSubstr("reading '" + bad + "' (argument 2 of the readings)")) << bad;
+    EXPECT_THAT(run.err, HasSubstr("no reading was processed"));
+    EXPECT_TRUE(run.events.empty()) << bad;
+    EXPECT_EQ(run.log, "") << bad;
+  }
+  for (const std::string good : {"32767", "-32768", "+7", "-0"}) {
+    EXPECT_EQ(Run(Plugin({good})).status, 0) << good;
+  }
+}
+
+TEST_F(RunnerTest, HostFailureNamesTheReadingAndWhatWentThrough) {
+  journal().ThrowOn("SaveDeviceHistory", 2);
+  const Outcome run = Run(Plugin({}), "1000\n1500\n2000\n");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_THAT(run.err, HasSubstr("reading 1500 on line 2 of standard input failed: "
+                                 "scripted failure of SaveDeviceHistory; "
+                                 "the 1 reading before it was processed"));
+}
+
+TEST_F(RunnerTest, ConfigurationFileProblemsAreOneLineErrors) {
+  const Outcome missing = Run(Plugin({"--config", "/nonexistent/velk.json", "1000"}));
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.err,
+            "velk-run: cannot read config /nonexistent/velk.json: No such file or directory\n");
+
+  const std::string broken =
+      WriteFile("broken.json", "{\n  \"appSetting\": {\"b_mode\": 3 \"x\"}\n}\n");
+  const Outcome invalid = Run(Plugin({"--config", broken, "1000"}));
+  EXPECT_EQ(invalid.status, 1);
+  EXPECT_THAT(invalid.err,
+              StartsWith("velk-run: config " + broken + " is not valid JSON: Line 2, Column"));
+  EXPECT_EQ(std::count(invalid.err.begin(), invalid.err.end(), '\n'), 1) << invalid.err;
+  EXPECT_EQ(invalid.log, "");
+}
+
+TEST_F(RunnerTest, PluginThatCannotBeLoadedOrHasNoEntryPoint) {
+  const Outcome missing = Run({"--plugin", "/nonexistent/velk_temperature.so", "1000"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_THAT(missing.err,
+              StartsWith("velk-run: cannot load plug-in /nonexistent/velk_temperature.so: "));
+
+  const Outcome no_entry = Run({"--plugin", VELK_NOT_A_PLUGIN_PATH, "1000"});
+  EXPECT_EQ(no_entry.status, 1);
+  EXPECT_THAT(no_entry.err, HasSubstr("has no get_providers"));
+}
+
+TEST_F(RunnerTest, RestoreTakesExactlyThirtyHexDigits) {
+  const std::string record =
+      "1100000000000c42"
+      "ea070c08051e16";  // id 17, 35.0
+  const Outcome run = Run(Plugin({"--restore", record}), "");
+  ASSERT_EQ(run.status, 0) << run.err;
+  ASSERT_GE(run.events.size(), 2u);
+  EXPECT_EQ(run.events[1]["call"].asString(), "SendSP");
+  EXPECT_EQ(run.events[1]["data_id"].asUInt(), 17u);
+  EXPECT_EQ(run.events[1]["value"].asFloat(), 35.0f);
+  EXPECT_EQ(run.events[1]["record"].asString().substr(0, 16), "1100000000000c42");
+
+  for (const std::string& bad :
+       std::vector<std::string>{"", "1100", record + "00", record.substr(0, 28) + "zz"}) {
+    const Outcome refused = Run(Plugin({"--restore", bad, "1000"}));
+    EXPECT_EQ(refused.status, 2) << bad;
+    EXPECT_THAT(refused.err, HasSubstr("--restore '" + bad + "' is not a record")) << bad;
+    EXPECT_TRUE(refused.events.empty());
+  }
+}
+
+TEST_F(RunnerTest, DecodeShowsTheRecordFieldsWithoutLoadingAnything) {
+  const Outcome run =
+      Run({"--plugin", "/nonexistent.so", "--decode", "11000000CDCCA441EA070C08051E16"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(
+      run.out,
+      R"({"data_id":17,"record":"11000000cdcca441ea070c08051e16","time":"2026-12-08 05:30:22","value":20.6000004})"
+      "\n");
+  const Outcome bad = Run({"--decode", "11000000"});
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_THAT(bad.err, HasSubstr("--decode '11000000' is not a record"));
+}
+
+TEST_F(RunnerTest, CommandLineMistakesAndHelp) {
+  const Outcome help = Run({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_THAT(help.out, StartsWith("usage: velk-run"));
+
+  const struct {
+    std::vector<std::string> arguments;
+    const char* message;
+  } mistakes[] = {
+      {{"--frobnicate"}, "unknown option '--frobnicate'"},
+      {{"--config"}, "--config needs a value"},
+      {{"--data-id", "-1"}, "--data-id '-1' is not a number"},
+      {{"--data-id", "4294967296"}, "--data-id '4294967296' is not a number"},
+  };
+  for (const auto& mistake : mistakes) {
+    const Outcome run = Run(mistake.arguments);
+    EXPECT_EQ(run.status, 2) << mistake.message;
+    EXPECT_THAT(run.err, HasSubstr(mistake.message));
+  }
+}
+
+}  // namespace
