@@ -1,0 +1,42 @@
+#include "benchmarks/loaded_plugin.h"
+
+#include <stdexcept>
+
+#include "host_standin/host_journal.h"
+
+namespace velk_bench {
+
+LoadedPlugin::LoadedPlugin()
+    : library_(VELK_PLUGIN_PATH), providers_(library_.GetProviders()), provider_(nullptr) {
+  for (const auto& provider : providers_) {
+    provider_ = dynamic_cast<const DranAIDeviceProvider*>(provider.get());
+    if (provider_ != nullptr) break;
+  }
+  if (provider_ == nullptr) throw std::runtime_error("no analog-input provider");
+  standin::HostJournal::Instance().Clear();
+  standin::HostJournal::Instance().SetRecording(false);
+}
+
+LoadedPlugin::~LoadedPlugin() { standin::HostJournal::Instance().Clear(); }
+
+std::unique_ptr<DranAIDevice> LoadedPlugin::NewDevice() const {
+  return std::unique_ptr<DranAIDevice>(provider_->create());
+}
+
+Json::Value ConfigWithSignals(int signals) {
+  Json::Value config(Json::objectValue);
+  config["appSetting"]["b_mode"] = "3";
+  Json::Value& thresholds = config["thresholdSetting"];
+  for (int i = 0; i < signals; ++i) {
+    Json::Value& entry = thresholds["signal_" + std::to_string(i)];
+    entry["SignalName"] = "Cabinet temperature " + std::to_string(i);
+    entry["NMAlarmID"] = "0401" + std::to_string(1000 + i);
+    entry["ID"] = i;
+    entry["SignalNumber"] = i % 8 + 1;
+    entry["Upper"] = 60.0;
+    entry["Lower"] = -10.0;
+  }
+  return config;
+}
+
+}  // namespace velk_bench

@@ -1,0 +1,45 @@
+// The shipped velk_temperature.so, loaded as the daemon loads it and bound to the stand-in
+// host with its recording off: the host's services answer at once, so what is measured is the
+// plug-in's own cost. Standard output goes to /dev/null while one exists.
+#pragma once
+
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <json/value.h>
+
+#include "host/dran_ai_device_provider.h"
+#include "runner/plugin_library.h"
+
+namespace velk_bench {
+
+class LoadedPlugin {
+ public:
+  LoadedPlugin();
+  ~LoadedPlugin();
+  std::unique_ptr<DranAIDevice> NewDevice() const;
+
+ private:
+  velk_run::PluginLibrary library_;
+  std::vector<std::shared_ptr<Provider> > providers_;
+  const DranAIDeviceProvider* provider_;
+};
+
+// Sends std::cout to /dev/null for as long as it lives.
+class SilencedStdout {
+ public:
+  SilencedStdout() : null_("/dev/null"), previous_(std::cout.rdbuf(null_.rdbuf())) {}
+  ~SilencedStdout() { std::cout.rdbuf(previous_); }
+
+ private:
+  std::ofstream null_;
+  std::streambuf* previous_;
+};
+
+// A configuration in the form the daemon hands over, in mode 3 with `signals` signals.
+Json::Value ConfigWithSignals(int signals);
+
+}  // namespace velk_bench
