@@ -12,7 +12,10 @@ for group in "${groups[@]}"; do
     native) packages+=(g++ cmake make pkg-config libjsoncpp-dev libboost-dev libgtest-dev
                        libgmock-dev libbenchmark-dev binutils) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
-    mips) packages+=(g++-mipsel-linux-gnu qemu-user libjsoncpp-dev:mipsel libgtest-dev:mipsel) ;;
+    # Boost's headers are the native package's: the mipsel -dev cannot sit beside it, and
+    # the headers are the same for every architecture.
+    mips) packages+=(cmake make libboost-dev g++-mipsel-linux-gnu binutils-mipsel-linux-gnu
+                     qemu-user libjsoncpp-dev:mipsel libgtest-dev:mipsel libgmock-dev:mipsel) ;;
     *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
   esac
 done

@@ -17,3 +17,4 @@ suite() {  # suite NAME BUILD_DIR [cmake options...]
 
 suite "native" build
 suite "AddressSanitizer and UndefinedBehaviorSanitizer" build-asan -DVELK_SANITIZE=ON
+bash scripts/test-mips.sh build-mips

@@ -7,9 +7,11 @@ set -euo pipefail
 readelf=$1
 plugin=$2
 
-# One line per named symbol: section (UND when undefined), type, name, demangled name.
+# One line per named symbol that another module can bind to: section (UND when undefined),
+# type, name, demangled name. Some targets (MIPS) also list local symbols in the dynamic
+# table for their GOT; the loader never binds to those.
 table=$("$readelf" --dyn-syms --wide "$plugin" |
-  awk '$1 ~ /^[0-9]+:$/ && $8 != "" { print $7 "\t" $4 "\t" $8 }')
+  awk '$1 ~ /^[0-9]+:$/ && $8 != "" && $5 != "LOCAL" { print $7 "\t" $4 "\t" $8 }')
 [[ -n $table ]] || { echo "no dynamic symbols read from $plugin" >&2; exit 1; }
 table=$(paste <(printf '%s\n' "$table") <(cut -f3 <<<"$table" | c++filt))
 

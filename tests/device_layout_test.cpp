@@ -11,8 +11,17 @@
 
 namespace {
 
-// Under the Itanium C++ ABI a pointer to a virtual member function holds 1 plus the byte
-// offset of its slot in the virtual table, so the slot can be read without the host.
+// Under the Itanium C++ ABI a pointer to a virtual member function holds the byte offset
+// of its slot in the virtual table, so the slot can be read without the host. Where the
+// "virtual" mark sits differs by target: the generic ABI adds 1 to the offset, but on MIPS
+// and ARM a function address may itself be odd (MIPS16, Thumb), so the mark moves to the
+// low bit of the adjustment, which then holds twice the this-adjustment plus 1.
+#if defined(__mips__) || defined(__arm__) || defined(__aarch64__)
+constexpr bool kVirtualMarkInAdjustment = true;
+#else
+constexpr bool kVirtualMarkInAdjustment = false;
+#endif
+
 template <typename MemberFunction>
 long SlotOf(MemberFunction member) {
   struct Representation {
@@ -22,7 +31,12 @@ long SlotOf(MemberFunction member) {
   static_assert(sizeof(MemberFunction) == sizeof(Representation), "Itanium ABI");
   Representation r;
   std::memcpy(&r, &member, sizeof(r));
-  if ((r.pointer & 1) == 0 || r.adjustment != 0) return -1;  // not virtual, or not primary
+  // -1 for a function that is not virtual, or not reached through the primary base.
+  if (kVirtualMarkInAdjustment) {
+    if (r.adjustment != 1) return -1;
+    return static_cast<long>(r.pointer / sizeof(void*));
+  }
+  if ((r.pointer & 1) == 0 || r.adjustment != 0) return -1;
   return static_cast<long>((r.pointer - 1) / sizeof(void*));
 }
 

@@ -1,0 +1,68 @@
+# Cross build with an OpenWrt SDK's toolchain for the controllers: MIPS32r2 (24Kc),
+# little-endian, o32, soft float, musl. For building by hand against an SDK; the package in
+# packaging/openwrt needs no toolchain file, the SDK's cmake.mk sets all of this itself.
+#
+#   export STAGING_DIR=/path/to/openwrt-sdk/staging_dir   # the SDK's compilers want it
+#   cmake -S . -B build-openwrt -DVELK_BUILD_TESTS=OFF \
+#     -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/openwrt-mipsel-24kc-musl.cmake \
+#     -DOPENWRT_SDK=/path/to/openwrt-sdk
+#
+# OPENWRT_SDK falls back to the environment, then to the parent of $STAGING_DIR. The
+# toolchain and target directories are found under staging_dir; OPENWRT_TOOLCHAIN_DIR and
+# OPENWRT_TARGET_DIR name them outright where an SDK holds several.
+
+if(NOT OPENWRT_SDK)
+  if(DEFINED ENV{OPENWRT_SDK})
+    set(OPENWRT_SDK "$ENV{OPENWRT_SDK}")
+  elseif(DEFINED ENV{STAGING_DIR})
+    get_filename_component(OPENWRT_SDK "$ENV{STAGING_DIR}/.." ABSOLUTE)
+  else()
+    message(FATAL_ERROR "Set OPENWRT_SDK (or STAGING_DIR) to the OpenWrt SDK's location")
+  endif()
+endif()
+# try_compile projects read this file again and need the location too.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES
+     OPENWRT_SDK OPENWRT_TOOLCHAIN_DIR OPENWRT_TARGET_DIR)
+
+function(velk_openwrt_dir variable pattern)
+  if(${variable})
+    return()
+  endif()
+  file(GLOB found LIST_DIRECTORIES true "${OPENWRT_SDK}/staging_dir/${pattern}")
+  list(LENGTH found count)
+  if(NOT count EQUAL 1)
+    message(FATAL_ERROR "Expected one ${OPENWRT_SDK}/staging_dir/${pattern}, found: "
+                        "'${found}'; set ${variable}")
+  endif()
+  set(${variable} "${found}" PARENT_SCOPE)
+endfunction()
+velk_openwrt_dir(OPENWRT_TOOLCHAIN_DIR "toolchain-mipsel_24kc_gcc-*_musl")
+velk_openwrt_dir(OPENWRT_TARGET_DIR "target-mipsel_24kc_musl")
+
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR mipsel)
+
+set(VELK_OPENWRT_TRIPLE mipsel-openwrt-linux-musl)
+set(CMAKE_C_COMPILER "${OPENWRT_TOOLCHAIN_DIR}/bin/${VELK_OPENWRT_TRIPLE}-gcc")
+set(CMAKE_CXX_COMPILER "${OPENWRT_TOOLCHAIN_DIR}/bin/${VELK_OPENWRT_TRIPLE}-g++")
+foreach(tool AR RANLIB NM READELF OBJDUMP OBJCOPY STRIP)
+  string(TOLOWER ${tool} name)
+  set(CMAKE_${tool} "${OPENWRT_TOOLCHAIN_DIR}/bin/${VELK_OPENWRT_TRIPLE}-${name}"
+      CACHE FILEPATH "")
+endforeach()
+
+# The daemon is built this way; the plug-in must match its float ABI to be bound to it.
+set(CMAKE_C_FLAGS_INIT "-march=mips32r2 -mtune=24kc -mabi=32 -EL -msoft-float")
+set(CMAKE_CXX_FLAGS_INIT "-march=mips32r2 -mtune=24kc -mabi=32 -EL -msoft-float")
+
+# Libraries and packages (jsoncpp, Boost's headers) from the SDK's target staging
+# directory, programs from the build machine.
+set(CMAKE_FIND_ROOT_PATH "${OPENWRT_TARGET_DIR}" "${OPENWRT_TOOLCHAIN_DIR}")
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# Paths into the SDK mean nothing on the controller.
+set(CMAKE_SKIP_RPATH ON)
+set(ENV{PKG_CONFIG_SYSROOT_DIR} "${OPENWRT_TARGET_DIR}")
+set(ENV{PKG_CONFIG_LIBDIR} "${OPENWRT_TARGET_DIR}/usr/lib/pkgconfig")
