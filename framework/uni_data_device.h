@@ -87,13 +87,12 @@ class UniDataDevice : public Base {
   static constexpr const char* kModeMember = "b_mode";
   static constexpr const char* kThresholdSetting = "thresholdSetting";
   static constexpr const char* kSignalName = "SignalName";
-  struct AlarmPart {
-    const char* member;
-    const char* missing_log;  // follows the device's data identifier
-  };
-  static constexpr AlarmPart kAlarmParts[] = {{"NMAlarmID", " NMAlarmID is missing"},
-                                              {"ID", " ID is missing"},
-                                              {"SignalNumber", " SignalNumber is missing"}};
+  static constexpr const char* kAlarmId = "NMAlarmID";
+  static constexpr const char* kAlarmIdMissingLog = " NMAlarmID is missing";
+  static constexpr const char* kId = "ID";
+  static constexpr const char* kIdMissingLog = " ID is missing";
+  static constexpr const char* kSignalNumber = "SignalNumber";
+  static constexpr const char* kSignalNumberMissingLog = " SignalNumber is missing";
   static constexpr const char* kAlarmPartEnd = ";";
   static constexpr const char* kKeySeparator = ":";
 
@@ -101,27 +100,33 @@ class UniDataDevice : public Base {
   static constexpr int kThresholdMode = 3;
 
   // A configuration comes from the daemon's files and a slightly wrong one must not cost the
-  // device: a container that is not an object has no members here, where jsoncpp would throw
-  // from a by-name lookup on an array or a scalar. Lookups are const and never add a member.
+  // device: a container that is not an object has no members here (nullptr), where jsoncpp
+  // would throw from a by-name lookup on an array or a scalar. Lookups are const and never
+  // add a member.
   template <typename Name>
-  static const Json::Value& Member(const Json::Value& container, const Name& name) {
-    static const Json::Value absent;
-    if (container.type() != Json::objectValue) return absent;
-    return container[name];
+  static const Json::Value* Member(const Json::Value& container, const Name& name) {
+    if (container.type() != Json::objectValue) return nullptr;
+    return &container[name];
   }
 
-  // Absent means missing or JSON null alike.
-  static bool IsPresent(const Json::Value& value) { return value != Json::Value(); }
+  // Absent means no member or JSON null alike.
+  static bool IsPresent(const Json::Value* value) {
+    return value != nullptr && *value != Json::Value();
+  }
+
+  static bool IsObject(const Json::Value* value) {
+    return value != nullptr && value->type() == Json::objectValue;
+  }
 
   // A value's text as jsoncpp gives it: numbers and booleans too ("12", "3.5", "1e+20",
   // "true"), untrimmed. An array or an object has no text (asString would throw) and counts
   // as absent.
-  static std::optional<std::string> TextOf(const Json::Value& value) {
+  static std::optional<std::string> TextOf(const Json::Value* value) {
     if (!IsPresent(value)) return std::nullopt;
-    if (value.type() == Json::arrayValue || value.type() == Json::objectValue) {
+    if (value->type() == Json::arrayValue || value->type() == Json::objectValue) {
       return std::nullopt;
     }
-    return value.asString();
+    return value->asString();
   }
 
   // Read as atoi reads it: leading blanks, a sign, the digits up to the first other character,
@@ -135,9 +140,9 @@ class UniDataDevice : public Base {
 
   // An appSetting that is not an object, and a b_mode without text, leave the mode as it is.
   void ReadMode(const Json::Value& config) {
-    const Json::Value& app_setting = Member(config, kAppSetting);
-    if (app_setting.type() != Json::objectValue) return;
-    const std::optional<std::string> mode = TextOf(Member(app_setting, kModeMember));
+    const Json::Value* app_setting = Member(config, kAppSetting);
+    if (!IsObject(app_setting)) return;
+    const std::optional<std::string> mode = TextOf(Member(*app_setting, kModeMember));
     if (!mode) return;
     b_mode_ = ModeFromText(*mode);
     const std::uint32_t record_id = data_.id;
@@ -147,14 +152,14 @@ class UniDataDevice : public Base {
   // Signals are visited in jsoncpp's member order (byte-wise by name), not the document's.
   void ReadThresholdSettings(const Json::Value& config) {
     std::cout << kThresholdModeLog << std::endl;
-    const Json::Value& thresholds = Member(config, kThresholdSetting);
+    const Json::Value* thresholds = Member(config, kThresholdSetting);
     if (!IsPresent(thresholds)) return;
     std::cout << kThresholdsPresentLog << std::endl;
     // Present but an array or a scalar: reported as present above, with no signal to visit.
-    if (thresholds.type() != Json::objectValue) return;
-    for (Json::Value::const_iterator member = thresholds.begin(); member != thresholds.end();
+    if (!IsObject(thresholds)) return;
+    for (Json::Value::const_iterator member = thresholds->begin(); member != thresholds->end();
          member++) {
-      VisitSignal(thresholds, member.key().asString());
+      VisitSignal(*thresholds, member.key().asString());
     }
   }
 
@@ -163,12 +168,12 @@ class UniDataDevice : public Base {
   // Reading the host's maps with operator[] enters a new key at 0, and the entry stays.
   void VisitSignal(const Json::Value& thresholds, const std::string& key) {
     std::cout << kSignalLog << key << std::endl;
-    const Json::Value& entry = Member(thresholds, key);
-    if (entry.type() != Json::objectValue) return;
-    if (const std::optional<std::string> name = TextOf(Member(entry, kSignalName))) {
+    const Json::Value* entry = Member(thresholds, key);
+    if (!IsObject(entry)) return;
+    if (const std::optional<std::string> name = TextOf(Member(*entry, kSignalName))) {
       signal_names_[key] = *name;
     }
-    const std::string address = AlarmAddress(entry);
+    const std::string address = AlarmAddress(*entry);
     const int level = this->signal_levels_[key];
     const float value = this->signal_values_[key];
     std::cout << kMobileLog << key << kKeySeparator << address << kMobileLogLevel << level
@@ -180,15 +185,20 @@ class UniDataDevice : public Base {
   // ";", and is reported under the device's data identifier, not the signal key.
   std::string AlarmAddress(const Json::Value& entry) const {
     std::string address;
-    for (const AlarmPart& part : kAlarmParts) {
-      if (const std::optional<std::string> text = TextOf(Member(entry, part.member))) {
-        address += *text;
-      } else {
-        std::cout << this->data_id_ << part.missing_log << std::endl;
-      }
-      address += kAlarmPartEnd;
-    }
+    AppendAlarmPart(Member(entry, kAlarmId), kAlarmIdMissingLog, address);
+    AppendAlarmPart(Member(entry, kId), kIdMissingLog, address);
+    AppendAlarmPart(Member(entry, kSignalNumber), kSignalNumberMissingLog, address);
     return address;
+  }
+
+  void AppendAlarmPart(const Json::Value* part, const char* missing_log,
+                       std::string& address) const {
+    if (const std::optional<std::string> text = TextOf(part)) {
+      address += *text;
+    } else {
+      std::cout << this->data_id_ << missing_log << std::endl;
+    }
+    address += kAlarmPartEnd;
   }
 
   const unsigned char* RecordBytes() const {
