@@ -3,10 +3,14 @@
 // Written once for every host device class and record type.
 #pragma once
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <string>
 
 #include <json/value.h>
@@ -18,6 +22,17 @@ template <typename Record, typename Base, int kPublicationId>
 class UniDataDevice : public Base {
  public:
   UniDataDevice() : Base(), b_mode_(1) { std::memset(&data_, 0, sizeof(data_)); }
+
+  // The host hands over the device's configuration after it has set data_id_. Our own reading
+  // comes first and the host's settings handling last, called directly and never through the
+  // table (that would land here again); its result is the host's alone. The "mobile:" lines
+  // therefore show the host's levels and values as they were before this call.
+  bool InitSetting(const Json::Value& config) override {
+    data_.id = this->data_id_;
+    ReadMode(config);
+    if (b_mode_ == kThresholdMode) ReadThresholdSettings(config);
+    return this->DranVDevice::InitSetting(config);
+  }
 
   // One round: stamp, publish, reset, checks, batch evaluation, history, empty rule queue.
   // The order is what the host's alarm logic relies on.
@@ -58,6 +73,134 @@ class UniDataDevice : public Base {
   static constexpr unsigned int kRecordLength = sizeof(Record);
 
  private:
+  // The texts of this device's log lines and the configuration members it reads.
+  static constexpr const char* kRuleCountLog = "rvSize is ";
+  static constexpr const char* kModeLog = "InitSetting ";
+  static constexpr const char* kModeLogValue = " b_mode_:";
+  static constexpr const char* kThresholdModeLog = "here 1";
+  static constexpr const char* kThresholdsPresentLog = "here 2";
+  static constexpr const char* kSignalLog = "here ";
+  static constexpr const char* kMobileLog = "mobile:";
+  static constexpr const char* kMobileLogLevel = " level:";
+  static constexpr const char* kMobileLogValue = " value:";
+  static constexpr const char* kAppSetting = "appSetting";
+  static constexpr const char* kModeMember = "b_mode";
+  static constexpr const char* kThresholdSetting = "thresholdSetting";
+  static constexpr const char* kSignalName = "SignalName";
+  static constexpr const char* kAlarmId = "NMAlarmID";
+  static constexpr const char* kAlarmIdMissingLog = " NMAlarmID is missing";
+  static constexpr const char* kId = "ID";
+  static constexpr const char* kIdMissingLog = " ID is missing";
+  static constexpr const char* kSignalNumber = "SignalNumber";
+  static constexpr const char* kSignalNumberMissingLog = " SignalNumber is missing";
+  static constexpr const char* kAlarmPartEnd = ";";
+  static constexpr const char* kKeySeparator = ":";
+
+  // Only in this mode are the per-signal names and alarm addresses read.
+  static constexpr int kThresholdMode = 3;
+
+  // A configuration comes from the daemon's files and a slightly wrong one must not cost the
+  // device: a container that is not an object has no members here (nullptr), where jsoncpp
+  // would throw from a by-name lookup on an array or a scalar. Lookups are const and never
+  // add a member.
+  template <typename Name>
+  static const Json::Value* Member(const Json::Value& container, const Name& name) {
+    if (container.type() != Json::objectValue) return nullptr;
+    return &container[name];
+  }
+
+  // Absent means no member or JSON null alike.
+  static bool IsPresent(const Json::Value* value) {
+    return value != nullptr && *value != Json::Value();
+  }
+
+  static bool IsObject(const Json::Value* value) {
+    return value != nullptr && value->type() == Json::objectValue;
+  }
+
+  // A value's text as jsoncpp gives it: numbers and booleans too ("12", "3.5", "1e+20",
+  // "true"), untrimmed. An array or an object has no text (asString would throw) and counts
+  // as absent.
+  static std::optional<std::string> TextOf(const Json::Value* value) {
+    if (!IsPresent(value)) return std::nullopt;
+    if (value->type() == Json::arrayValue || value->type() == Json::objectValue) {
+      return std::nullopt;
+    }
+    return value->asString();
+  }
+
+  // Read as atoi reads it: leading blanks, a sign, the digits up to the first other character,
+  // 0 without a number ("1e+20" is 1). A number beyond int, where atoi is undefined, is
+  // clamped to INT_MIN or INT_MAX; strtoll saturates at its own wider range, so however many
+  // digits follow, the clamp sees the right side.
+  static int ModeFromText(const std::string& text) {
+    const long long number = std::strtoll(text.c_str(), nullptr, 10);
+    return static_cast<int>(std::clamp<long long>(number, INT_MIN, INT_MAX));
+  }
+
+  // An appSetting that is not an object, and a b_mode without text, leave the mode as it is.
+  void ReadMode(const Json::Value& config) {
+    const Json::Value* app_setting = Member(config, kAppSetting);
+    if (!IsObject(app_setting)) return;
+    const std::optional<std::string> mode = TextOf(Member(*app_setting, kModeMember));
+    if (!mode) return;
+    b_mode_ = ModeFromText(*mode);
+    const std::uint32_t record_id = data_.id;
+    std::cout << kModeLog << record_id << kModeLogValue << b_mode_ << std::endl;
+  }
+
+  // Signals are visited in jsoncpp's member order (byte-wise by name), not the document's.
+  void ReadThresholdSettings(const Json::Value& config) {
+    std::cout << kThresholdModeLog << std::endl;
+    const Json::Value* thresholds = Member(config, kThresholdSetting);
+    if (!IsPresent(thresholds)) return;
+    std::cout << kThresholdsPresentLog << std::endl;
+    // Present but an array or a scalar: reported as present above, with no signal to visit.
+    if (!IsObject(thresholds)) return;
+    for (Json::Value::const_iterator member = thresholds->begin(); member != thresholds->end();
+         member++) {
+      VisitSignal(*thresholds, member.key().asString());
+    }
+  }
+
+  // A signal whose entry is not an object gets only its "here" line. An absent SignalName
+  // keeps the name an earlier configuration gave; the alarm address is always rewritten.
+  // Reading the host's maps with operator[] enters a new key at 0, and the entry stays.
+  void VisitSignal(const Json::Value& thresholds, const std::string& key) {
+    std::cout << kSignalLog << key << std::endl;
+    const Json::Value* entry = Member(thresholds, key);
+    if (!IsObject(entry)) return;
+    if (const std::optional<std::string> name = TextOf(Member(*entry, kSignalName))) {
+      signal_names_[key] = *name;
+    }
+    const std::string address = AlarmAddress(*entry);
+    const int level = this->signal_levels_[key];
+    const float value = this->signal_values_[key];
+    std::cout << kMobileLog << key << kKeySeparator << address << kMobileLogLevel << level
+              << kMobileLogValue << value << std::endl;
+    mobile_info_[key] = address;
+  }
+
+  // "NMAlarmID;ID;SignalNumber;": a part without text leaves its place empty but keeps its
+  // ";", and is reported under the device's data identifier, not the signal key.
+  std::string AlarmAddress(const Json::Value& entry) const {
+    std::string address;
+    AppendAlarmPart(Member(entry, kAlarmId), kAlarmIdMissingLog, address);
+    AppendAlarmPart(Member(entry, kId), kIdMissingLog, address);
+    AppendAlarmPart(Member(entry, kSignalNumber), kSignalNumberMissingLog, address);
+    return address;
+  }
+
+  void AppendAlarmPart(const Json::Value* part, const char* missing_log,
+                       std::string& address) const {
+    if (const std::optional<std::string> text = TextOf(part)) {
+      address += *text;
+    } else {
+      std::cout << this->data_id_ << missing_log << std::endl;
+    }
+    address += kAlarmPartEnd;
+  }
+
   const unsigned char* RecordBytes() const {
     return reinterpret_cast<const unsigned char*>(&data_);
   }
@@ -84,7 +227,7 @@ class UniDataDevice : public Base {
   }
 
   void EvaluateQueuedRules() {
-    std::cout << "rvSize is " << static_cast<int>(this->rule_values_.size()) << std::endl;
+    std::cout << kRuleCountLog << static_cast<int>(this->rule_values_.size()) << std::endl;
     this->need_report_ = this->DoBatchCheckThreshold(this->rule_values_) || this->need_report_;
   }
 };

@@ -18,3 +18,6 @@ suite() {  # suite NAME BUILD_DIR [cmake options...]
 suite "native" build
 suite "AddressSanitizer and UndefinedBehaviorSanitizer" build-asan -DVELK_SANITIZE=ON
 bash scripts/test-mips.sh build-mips
+
+echo "== settings fuzzer (clang, AddressSanitizer, UndefinedBehaviorSanitizer)"
+bash scripts/fuzz.sh 60

@@ -72,8 +72,18 @@ TEST_F(RunnerTest, ExampleRunPublishesAndSavesEachReadingOnce) {
       Run(Plugin({"--data-id", "17", "--config",
                   std::string(VELK_EXAMPLES_DIR) + "/temperature.json", "1000", "2001", "-5"}));
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_THAT(run.log, StartsWith("VelkTemperature process 1000\n"));
-  EXPECT_THAT(run.log, HasSubstr("VelkTemperature process 2001\nrvSize is 1\n"));
+  EXPECT_EQ(run.log,
+            "InitSetting 17 b_mode_:3\n"
+            "here 1\n"
+            "here 2\n"
+            "here humidity\n"
+            "17 ID is missing\n"
+            "mobile:humidity:0401002;;2; level:0 value:0\n"
+            "here value\n"
+            "mobile:value:0401001;1;1; level:0 value:0\n"
+            "VelkTemperature process 1000\nrvSize is 1\n"
+            "VelkTemperature process 2001\nrvSize is 1\n"
+            "VelkTemperature process -5\nrvSize is 1\n");
   EXPECT_EQ(Count(run, "SendSP"), 3);
   EXPECT_EQ(Count(run, "SaveDeviceHistory"), 3);
   EXPECT_EQ(Count(run, "InitSetting"), 1);
@@ -85,6 +95,7 @@ TEST_F(RunnerTest, ExampleRunPublishesAndSavesEachReadingOnce) {
     EXPECT_EQ(event["record"].asString().size(), 30u);
     EXPECT_EQ(event["length"].asUInt(), 15u);
     EXPECT_EQ(event["time"].asString().size(), 19u) << "YYYY-MM-DD HH:MM:SS";
+    EXPECT_EQ(event["data_id"].asUInt(), 17u) << "the settings stamp the identifier";
     if (call == "SendSP") {
       EXPECT_EQ(event["sp_id"].asInt(), 5529);
       published.push_back(event["value"].asFloat());
