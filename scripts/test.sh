@@ -17,7 +17,8 @@ suite() {  # suite NAME BUILD_DIR [cmake options...]
 
 suite "native" build
 suite "AddressSanitizer and UndefinedBehaviorSanitizer" build-asan -DVELK_SANITIZE=ON
-bash scripts/test-mips.sh build-mips
 
 echo "== settings fuzzer (clang, AddressSanitizer, UndefinedBehaviorSanitizer)"
 bash scripts/fuzz.sh 60
+
+bash scripts/test-mips.sh build-mips
