@@ -10,9 +10,11 @@ namespace {
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
+    // With repetitions the median stands for the benchmark; it is reported after the runs.
     for (const Run& run : runs) {
-      if (run.run_type == Run::RT_Iteration)
-        times_[run.benchmark_name()] = run.GetAdjustedRealTime();
+      if (run.run_type == Run::RT_Iteration || run.aggregate_name == "median") {
+        times_[run.run_name.str()] = run.GetAdjustedRealTime();
+      }
     }
     ConsoleReporter::ReportRuns(runs);
   }
