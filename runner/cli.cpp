@@ -23,12 +23,6 @@ constexpr int kUsageError = 2;
 const char kReadingRange[] = "an integer from -32768 to 32767";
 const char kRecordForm[] = "15 bytes as 30 hex digits";
 
-// A failure after some readings went through: their rounds have run and stay done.
-class ReadingsFailure : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
 std::string Processed(int readings) {
   if (readings == 0) return "no reading was processed";
   if (readings == 1) return "the 1 reading before it was processed";
@@ -61,7 +55,8 @@ DranAIDeviceProvider& FindDeviceProvider(const std::vector<std::shared_ptr<Provi
   throw std::runtime_error("plug-in " + path + " offers no analog-input device provider");
 }
 
-int FeedStandardInput(DranAIDevice& device, std::istream& in) {
+// A failure after some readings went through says how many: their rounds ran and stay done.
+void FeedStandardInput(DranAIDevice& device, std::istream& in) {
   int processed = 0;
   int line_number = 0;
   for (std::string line; std::getline(in, line);) {
@@ -70,18 +65,19 @@ int FeedStandardInput(DranAIDevice& device, std::istream& in) {
     if (first == std::string::npos || line[first] == '#') continue;
     const auto reading = ParseReading(line);
     if (!reading) {
-      throw ReadingsFailure("line " + std::to_string(line_number) + " of standard input: '" + line +
-                            "' is not a reading (" + kReadingRange + "); " + Processed(processed));
+      throw std::runtime_error("line " + std::to_string(line_number) + " of standard input: '" +
+                               line + "' is not a reading (" + kReadingRange + "); " +
+                               Processed(processed));
     }
     try {
       device.process(*reading);
     } catch (const std::exception& e) {
-      throw ReadingsFailure("reading " + line + " on line " + std::to_string(line_number) +
-                            " of standard input failed: " + e.what() + "; " + Processed(processed));
+      throw std::runtime_error("reading " + line + " on line " + std::to_string(line_number) +
+                               " of standard input failed: " + e.what() + "; " +
+                               Processed(processed));
     }
     ++processed;
   }
-  return processed;
 }
 
 void FeedArguments(DranAIDevice& device, const std::vector<short>& readings) {
@@ -90,8 +86,8 @@ void FeedArguments(DranAIDevice& device, const std::vector<short>& readings) {
     try {
       device.process(reading);
     } catch (const std::exception& e) {
-      throw ReadingsFailure("reading " + std::to_string(reading) + " failed: " + e.what() + "; " +
-                            Processed(processed));
+      throw std::runtime_error("reading " + std::to_string(reading) + " failed: " + e.what() +
+                               "; " + Processed(processed));
     }
     ++processed;
   }
