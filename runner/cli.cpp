@@ -55,7 +55,17 @@ DranAIDeviceProvider& FindDeviceProvider(const std::vector<std::shared_ptr<Provi
   throw std::runtime_error("plug-in " + path + " offers no analog-input device provider");
 }
 
-// A failure after some readings went through says how many: their rounds ran and stay done.
+// One reading's round. A failure names the reading (`where`) and says how many went through
+// before it: their rounds ran and stay done.
+void Feed(DranAIDevice& device, short reading, const std::string& where, int processed) {
+  try {
+    device.process(reading);
+  } catch (const std::exception& e) {
+    throw std::runtime_error("reading " + where + " failed: " + e.what() + "; " +
+                             Processed(processed));
+  }
+}
+
 void FeedStandardInput(DranAIDevice& device, std::istream& in) {
   int processed = 0;
   int line_number = 0;
@@ -69,13 +79,8 @@ void FeedStandardInput(DranAIDevice& device, std::istream& in) {
                                line + "' is not a reading (" + kReadingRange + "); " +
                                Processed(processed));
     }
-    try {
-      device.process(*reading);
-    } catch (const std::exception& e) {
-      throw std::runtime_error("reading " + line + " on line " + std::to_string(line_number) +
-                               " of standard input failed: " + e.what() + "; " +
-                               Processed(processed));
-    }
+    Feed(device, *reading, line + " on line " + std::to_string(line_number) + " of standard input",
+         processed);
     ++processed;
   }
 }
@@ -83,12 +88,7 @@ void FeedStandardInput(DranAIDevice& device, std::istream& in) {
 void FeedArguments(DranAIDevice& device, const std::vector<short>& readings) {
   int processed = 0;
   for (short reading : readings) {
-    try {
-      device.process(reading);
-    } catch (const std::exception& e) {
-      throw std::runtime_error("reading " + std::to_string(reading) + " failed: " + e.what() +
-                               "; " + Processed(processed));
-    }
+    Feed(device, reading, std::to_string(reading), processed);
     ++processed;
   }
 }
@@ -105,12 +105,12 @@ int Decode(const std::string& hex, std::ostream& out, std::ostream& err) {
   return kDone;
 }
 
-int Run(const Options& options, const std::vector<short>& readings, std::istream& in,
-        std::ostream& err) {
+using CachedRecord = std::optional<std::array<unsigned char, 15> >;
+
+int Run(const Options& options, const std::vector<short>& readings, const CachedRecord& cached,
+        std::istream& in, std::ostream& err) {
   Json::Value config;
   if (options.config) config = LoadConfig(*options.config);
-  std::optional<std::array<unsigned char, 15> > cached;
-  if (options.restore) cached = ParseRecordHex(*options.restore);
 
   const std::string path = options.plugin.empty() ? DefaultPluginPath() : options.plugin;
   PluginLibrary library(path);
@@ -137,9 +137,10 @@ int RunCli(const std::vector<std::string>& arguments, std::istream& in, std::ost
            std::ostream& err) {
   Options options;
   std::vector<short> readings;
+  CachedRecord cached;
   try {
     options = ParseOptions(arguments);
-    if (options.restore && !ParseRecordHex(*options.restore)) {
+    if (options.restore && !(cached = ParseRecordHex(*options.restore))) {
       throw std::invalid_argument("--restore '" + *options.restore + "' is not a record (" +
                                   kRecordForm + ")");
     }
@@ -164,7 +165,7 @@ int RunCli(const std::vector<std::string>& arguments, std::istream& in, std::ost
   if (options.decode) return Decode(*options.decode, out, err);
 
   try {
-    return Run(options, readings, in, err);
+    return Run(options, readings, cached, in, err);
   } catch (const std::exception& e) {
     err << "velk-run: " << e.what() << "\n";
     return kFailed;
