@@ -1,18 +1,13 @@
 #include "benchmarks/loaded_plugin.h"
 
-#include <stdexcept>
-
 #include "host_standin/host_journal.h"
 
 namespace velk_bench {
 
 LoadedPlugin::LoadedPlugin()
-    : library_(VELK_PLUGIN_PATH), providers_(library_.GetProviders()), provider_(nullptr) {
-  for (const auto& provider : providers_) {
-    provider_ = dynamic_cast<const DranAIDeviceProvider*>(provider.get());
-    if (provider_ != nullptr) break;
-  }
-  if (provider_ == nullptr) throw std::runtime_error("no analog-input provider");
+    : library_(VELK_PLUGIN_PATH),
+      providers_(library_.GetProviders()),
+      provider_(&velk_run::FindDeviceProvider(providers_, VELK_PLUGIN_PATH)) {
   standin::HostJournal::Instance().Clear();
   standin::HostJournal::Instance().SetRecording(false);
 }

@@ -47,14 +47,6 @@ class JournalToStream {
   EventWriter writer_;
 };
 
-DranAIDeviceProvider& FindDeviceProvider(const std::vector<std::shared_ptr<Provider> >& providers,
-                                         const std::string& path) {
-  for (const auto& provider : providers) {
-    if (auto* ai = dynamic_cast<DranAIDeviceProvider*>(provider.get())) return *ai;
-  }
-  throw std::runtime_error("plug-in " + path + " offers no analog-input device provider");
-}
-
 // One reading's round. A failure names the reading (`where`) and says how many went through
 // before it: their rounds ran and stay done.
 void Feed(DranAIDevice& device, short reading, const std::string& where, int processed) {

@@ -32,6 +32,14 @@ PluginLibrary::PluginLibrary(const std::string& path) {
 
 PluginLibrary::~PluginLibrary() { dlclose(handle_); }
 
+const DranAIDeviceProvider& FindDeviceProvider(
+    const std::vector<std::shared_ptr<Provider> >& providers, const std::string& path) {
+  for (const auto& provider : providers) {
+    if (auto* ai = dynamic_cast<const DranAIDeviceProvider*>(provider.get())) return *ai;
+  }
+  throw std::runtime_error("plug-in " + path + " offers no analog-input device provider");
+}
+
 std::string DefaultPluginPath() {
   char self[PATH_MAX];
   const ssize_t length = readlink("/proc/self/exe", self, sizeof(self) - 1);

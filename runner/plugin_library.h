@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "framework/provider.h"
+#include "host/dran_ai_device_provider.h"
 #include "plugin/get_providers.h"
 
 namespace velk_run {
@@ -26,6 +27,11 @@ class PluginLibrary {
   void* handle_;
   GetProvidersFunction get_providers_;
 };
+
+// The first provider of analog-input devices among `providers`; throws std::runtime_error
+// naming the plug-in at `path` when there is none.
+const DranAIDeviceProvider& FindDeviceProvider(
+    const std::vector<std::shared_ptr<Provider> >& providers, const std::string& path);
 
 // velk_temperature.so in the directory of the running program.
 std::string DefaultPluginPath();
