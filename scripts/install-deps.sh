@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, whatever of the build's Debian packages is missing.
-# Usage: scripts/install-deps.sh [native] [fuzz] [mips]   (default: native)
+# Usage: scripts/install-deps.sh [native] [fuzz] [mips] [openwrt]   (default: native)
 set -euo pipefail
 
 groups=("$@")
@@ -16,6 +16,10 @@ for group in "${groups[@]}"; do
     # the headers are the same for every architecture.
     mips) packages+=(cmake make libboost-dev g++-mipsel-linux-gnu binutils-mipsel-linux-gnu
                      qemu-user libjsoncpp-dev:mipsel libgtest-dev:mipsel libgmock-dev:mipsel) ;;
+    # The controllers' own toolchain, built from Debian's sources (scripts/openwrt-toolchain.sh).
+    openwrt) packages+=(cmake make g++ libboost-dev gcc-12-source binutils-mipsel-linux-gnu
+                        linux-libc-dev-mipsel-cross libgmp-dev libmpfr-dev libmpc-dev flex bison
+                        texinfo dpkg-dev xz-utils googletest qemu-user) ;;
     *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
   esac
 done
