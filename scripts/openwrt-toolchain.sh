@@ -66,15 +66,25 @@ if [[ -f $cache/sdk/.velk-stamp && $(cat "$cache/sdk/.velk-stamp") == "$stamp" ]
   exit 0
 fi
 
-log "building the SDK in $cache/sdk (about 30 minutes on 2 cores, 3 GB of disk while building)"
-rm -rf "$cache/sdk" "$cache/work" "$cache/logs"
-mkdir -p "$cache/work" "$cache/logs" "$toolchain/bin" "$toolchain/$target/bin" "$target_dir/usr"
 work=$cache/work
+# A build of the same inputs that was cut short goes on from its last finished stage.
+if [[ -f $work/.velk-stamp && $(cat "$work/.velk-stamp") == "$stamp" ]]; then
+  log "resuming the SDK build in $cache/sdk after: $(cd "$work" && ls .done-* 2>/dev/null |
+    sed 's/^.done-//' | tr '\n' ' ')"
+else
+  log "building the SDK in $cache/sdk (about 30 minutes on 2 cores, 3 GB of disk while building)"
+  rm -rf "$cache/sdk" "$work" "$cache/logs"
+  mkdir -p "$work" && echo "$stamp" > "$work/.velk-stamp"
+fi
+mkdir -p "$cache/logs" "$toolchain/bin" "$toolchain/$target/bin" "$target_dir/usr"
+# musl's and the packages' builds find the target's tools by their names.
+export PATH=$toolchain/bin:$PATH
 started=$SECONDS
 
 stage() {  # stage NAME COMMAND...: one line with its time, its output in logs/NAME.log
   local name=$1 t0=$SECONDS
   shift
+  [[ -f $work/.done-$name ]] && return 0
   # In the background so that errexit holds inside the stage (a tested command turns it off).
   "$@" > "$cache/logs/$name.log" 2>&1 &
   if ! wait $!; then
@@ -82,6 +92,7 @@ stage() {  # stage NAME COMMAND...: one line with its time, its output in logs/N
     tail -n 25 "$cache/logs/$name.log" >&2
     exit 1
   fi
+  touch "$work/.done-$name"
   log "$(printf '%-16s %5d s' "$name" $((SECONDS - t0)))"
 }
 
