@@ -62,7 +62,16 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# Paths into the SDK mean nothing on the controller.
-set(CMAKE_SKIP_RPATH ON)
+# Paths into the SDK mean nothing on the controller: installed files carry none. The build
+# tree keeps its own, so that its tests find the stand-in and the SDK's libraries.
+set(CMAKE_SKIP_INSTALL_RPATH ON)
 set(ENV{PKG_CONFIG_SYSROOT_DIR} "${OPENWRT_TARGET_DIR}")
 set(ENV{PKG_CONFIG_LIBDIR} "${OPENWRT_TARGET_DIR}/usr/lib/pkgconfig")
+
+# Where user-mode emulation is at hand, target programs (tests, gtest's discovery) run
+# under it with musl's loader from the toolchain and the libraries from both directories.
+find_program(VELK_QEMU_MIPSEL qemu-mipsel)
+if(VELK_QEMU_MIPSEL)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${VELK_QEMU_MIPSEL} -L ${OPENWRT_TOOLCHAIN_DIR}
+      -E LD_LIBRARY_PATH=${OPENWRT_TOOLCHAIN_DIR}/${VELK_OPENWRT_TRIPLE}/lib:${OPENWRT_TARGET_DIR}/usr/lib)
+endif()
