@@ -104,12 +104,13 @@ int Run(const Options& options, const std::vector<short>& readings, const Cached
   Json::Value config;
   if (options.config) config = LoadConfig(*options.config);
 
-  const std::string path = options.plugin.empty() ? DefaultPluginPath() : options.plugin;
+  const std::string path = options.plugin ? PluginFilePath(*options.plugin) : DefaultPluginPath();
   PluginLibrary library(path);
   const std::vector<std::shared_ptr<Provider> > providers = library.GetProviders();
   // Destroyed before the providers and the library that holds its code.
-  std::unique_ptr<DranVDevice> owner(FindDeviceProvider(providers, path).create());
-  DranAIDevice& device = static_cast<DranAIDevice&>(*owner);
+  const std::unique_ptr<DranAIDevice> owner =
+      CreateDevice(FindDeviceProvider(providers, path), path);
+  DranAIDevice& device = *owner;
 
   JournalToStream journal(err);
   device.data_id_ = options.data_id;
@@ -158,8 +159,8 @@ int RunCli(const std::vector<std::string>& arguments, std::istream& in, std::ost
 
   try {
     return Run(options, readings, cached, in, err);
-  } catch (const std::exception& e) {
-    err << "velk-run: " << e.what() << "\n";
+  } catch (...) {
+    err << "velk-run: " << CaughtExceptionText() << "\n";
     return kFailed;
   }
 }

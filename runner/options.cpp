@@ -20,7 +20,7 @@ const char kUsage[] =
     "The plug-in's own log goes to standard output unchanged. Every call the device makes\n"
     "into the host is written to standard error as one JSON object per line.\n"
     "\n"
-    "  --plugin PATH   plug-in to load (default: velk_temperature.so next to velk-run)\n"
+    "  --plugin PATH   plug-in file to load (default: velk_temperature.so next to velk-run)\n"
     "  --data-id N     the device's data identifier, 0 to 4294967295 (default 0)\n"
     "  --config FILE   the device's JSON configuration\n"
     "  --restore HEX   a cached 15-byte record as 30 hex digits, restored before the readings\n"
@@ -40,7 +40,9 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
     } else if (argument == "--decode") {
       options.decode = value();
     } else if (argument == "--plugin") {
-      options.plugin = value();
+      const std::string& path = value();
+      if (path.empty()) throw std::invalid_argument("--plugin needs a file, not ''");
+      options.plugin = path;
     } else if (argument == "--data-id") {
       const std::string& text = value();
       const auto id = ParseDataId(text);

@@ -189,6 +189,38 @@ TEST_F(RunnerTest, PluginThatCannotBeLoadedOrHasNoEntryPoint) {
   const Outcome no_entry = Run({"--plugin", VELK_NOT_A_PLUGIN_PATH, "1000"});
   EXPECT_EQ(no_entry.status, 1);
   EXPECT_THAT(no_entry.err, HasSubstr("has no get_providers"));
+
+  // A library the loader would find on its search path is no file in this directory.
+  const std::string library_name = std::string(VELK_NOT_A_PLUGIN_PATH)
+                                       .substr(std::string(VELK_NOT_A_PLUGIN_PATH).rfind('/') + 1);
+  auto faulty = [](const std::string& fault) {
+    return std::string(VELK_FAULTY_PLUGIN_DIR) + "/velk_faulty_" + fault + ".so";
+  };
+  const struct {
+    std::string plugin;
+    int status;
+    std::string message;
+  } faults[] = {
+      {"", 2, "velk-run: --plugin needs a file, not ''\n"},
+      {library_name, 1, "velk-run: cannot load plug-in ./" + library_name + ": "},
+      {faulty("null_device"), 1,
+       "velk-run: plug-in " + faulty("null_device") +
+           ": create() of its device provider gave no device\n"},
+      {faulty("throws_int"), 1,
+       "velk-run: plug-in " + faulty("throws_int") +
+           ": get_providers failed: an exception that is not a std::exception\n"},
+      {faulty("throws_error"), 1,
+       "velk-run: plug-in " + faulty("throws_error") +
+           ": get_providers failed: no providers today\n"},
+      {faulty("data_entry"), 1,
+       "velk-run: plug-in " + faulty("data_entry") +
+           " has no get_providers: it is data, not a function\n"},
+  };
+  for (const auto& fault : faults) {
+    const Outcome run = Run({"--plugin", fault.plugin, "1000"});
+    EXPECT_EQ(run.status, fault.status) << fault.plugin;
+    EXPECT_THAT(run.err, StartsWith(fault.message));
+  }
 }
 
 TEST_F(RunnerTest, RestoreTakesExactlyThirtyHexDigits) {
