@@ -1,7 +1,9 @@
 #include "runner/cli.h"
 
+#include <cstdint>
 #include <memory>
 #include <stdexcept>
+#include <system_error>
 
 #include "host/dran_ai_device_provider.h"
 #include "host_standin/host_journal.h"
@@ -9,8 +11,10 @@
 #include "runner/config_file.h"
 #include "runner/event_writer.h"
 #include "runner/input_parsing.h"
+#include "runner/line_reader.h"
 #include "runner/options.h"
 #include "runner/plugin_library.h"
+#include "runner/quoted_text.h"
 
 namespace velk_run {
 
@@ -20,10 +24,13 @@ constexpr int kDone = 0;
 constexpr int kFailed = 1;
 constexpr int kUsageError = 2;
 
+// A reading needs a few bytes; the rest leaves room for comment lines.
+constexpr std::size_t kMaxLineBytes = 4096;
+
 const char kReadingRange[] = "an integer from -32768 to 32767";
 const char kRecordForm[] = "15 bytes as 30 hex digits";
 
-std::string Processed(int readings) {
+std::string Processed(std::uint64_t readings) {
   if (readings == 0) return "no reading was processed";
   if (readings == 1) return "the 1 reading before it was processed";
   return "the " + std::to_string(readings) + " readings before it were processed";
@@ -47,40 +54,55 @@ class JournalToStream {
   EventWriter writer_;
 };
 
-// One reading's round. A failure names the reading (`where`) and says how many went through
-// before it: their rounds ran and stay done.
-void Feed(DranAIDevice& device, short reading, const std::string& where, int processed) {
+// One reading's round. A failure names the reading (`where()`, worded only then) and says how
+// many went through before it: their rounds ran and stay done.
+template <typename Where>
+void Feed(DranAIDevice& device, short reading, Where where, std::uint64_t processed) {
   try {
     device.process(reading);
   } catch (const std::exception& e) {
-    throw std::runtime_error("reading " + where + " failed: " + e.what() + "; " +
+    throw std::runtime_error("reading " + where() + " failed: " + e.what() + "; " +
                              Processed(processed));
   }
 }
 
-void FeedStandardInput(DranAIDevice& device, std::istream& in) {
-  int processed = 0;
-  int line_number = 0;
-  for (std::string line; std::getline(in, line);) {
-    ++line_number;
+void FeedStandardInput(DranAIDevice& device, std::streambuf& in) {
+  LineReader lines(in, kMaxLineBytes);
+  std::uint64_t processed = 0;
+  std::string line;
+  for (;;) {
+    LineReader::Result result;
+    try {
+      result = lines.Next(line);
+    } catch (const std::system_error& e) {
+      throw std::runtime_error("cannot read line " + std::to_string(lines.line_number()) +
+                               " of standard input: " + e.code().message() + "; " +
+                               Processed(processed));
+    }
+    if (result == LineReader::Result::kEnd) return;
+    const std::string where = "line " + std::to_string(lines.line_number()) + " of standard input";
+    if (result == LineReader::Result::kTooLong) {
+      throw std::runtime_error(where + " is longer than " + std::to_string(kMaxLineBytes) +
+                               " bytes, the limit; " + Processed(processed));
+    }
     const std::size_t first = line.find_first_not_of(" \t\r");
     if (first == std::string::npos || line[first] == '#') continue;
     const auto reading = ParseReading(line);
     if (!reading) {
-      throw std::runtime_error("line " + std::to_string(line_number) + " of standard input: '" +
-                               line + "' is not a reading (" + kReadingRange + "); " +
-                               Processed(processed));
+      throw std::runtime_error(where + ": " + Quoted(line) + " is not a reading (" + kReadingRange +
+                               "); " + Processed(processed));
     }
-    Feed(device, *reading, line + " on line " + std::to_string(line_number) + " of standard input",
-         processed);
+    const auto named = [&] { return std::to_string(*reading) + " on " + where; };
+    Feed(device, *reading, named, processed);
     ++processed;
   }
 }
 
 void FeedArguments(DranAIDevice& device, const std::vector<short>& readings) {
-  int processed = 0;
+  std::uint64_t processed = 0;
   for (short reading : readings) {
-    Feed(device, reading, std::to_string(reading), processed);
+    const auto named = [&] { return std::to_string(reading); };
+    Feed(device, reading, named, processed);
     ++processed;
   }
 }
@@ -88,7 +110,7 @@ void FeedArguments(DranAIDevice& device, const std::vector<short>& readings) {
 int Decode(const std::string& hex, std::ostream& out, std::ostream& err) {
   const auto record = ParseRecordHex(hex);
   if (!record) {
-    err << "velk-run: --decode '" << hex << "' is not a record (" << kRecordForm << ")\n";
+    err << "velk-run: --decode " << Quoted(hex) << " is not a record (" << kRecordForm << ")\n";
     return kUsageError;
   }
   Json::Value decoded = standin::DecodeRecord(record->data());
@@ -119,7 +141,7 @@ int Run(const Options& options, const std::vector<short>& readings, const Cached
   if (!options.readings.empty()) {
     FeedArguments(device, readings);
   } else {
-    FeedStandardInput(device, in);
+    FeedStandardInput(device, *in.rdbuf());
   }
   return kDone;
 }
@@ -134,14 +156,14 @@ int RunCli(const std::vector<std::string>& arguments, std::istream& in, std::ost
   try {
     options = ParseOptions(arguments);
     if (options.restore && !(cached = ParseRecordHex(*options.restore))) {
-      throw std::invalid_argument("--restore '" + *options.restore + "' is not a record (" +
+      throw std::invalid_argument("--restore " + Quoted(*options.restore) + " is not a record (" +
                                   kRecordForm + ")");
     }
     // Arguments are all known up front: refuse a bad one before any round runs.
     for (std::size_t i = 0; i < options.readings.size(); ++i) {
       const auto reading = ParseReading(options.readings[i]);
       if (!reading) {
-        throw std::invalid_argument("reading '" + options.readings[i] + "' (argument " +
+        throw std::invalid_argument("reading " + Quoted(options.readings[i]) + " (argument " +
                                     std::to_string(i + 1) + " of the readings) is not " +
                                     kReadingRange + "; no reading was processed");
       }

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "runner/input_parsing.h"
+#include "runner/quoted_text.h"
 
 namespace velk_run {
 
@@ -47,8 +48,8 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
       const std::string& text = value();
       const auto id = ParseDataId(text);
       if (!id)
-        throw std::invalid_argument("--data-id '" + text +
-                                    "' is not a number from 0 to 4294967295");
+        throw std::invalid_argument("--data-id " + Quoted(text) +
+                                    " is not a number from 0 to 4294967295");
       options.data_id = *id;
     } else if (argument == "--config") {
       options.config = value();
@@ -59,7 +60,7 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
       break;
     } else if (argument.size() > 1 && argument[0] == '-' &&
                !std::isdigit(static_cast<unsigned char>(argument[1]))) {
-      throw std::invalid_argument("unknown option '" + argument + "'");
+      throw std::invalid_argument("unknown option " + Quoted(argument));
     } else {
       options.readings.push_back(argument);
     }

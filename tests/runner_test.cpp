@@ -1,13 +1,18 @@
 // velk-run through its command line, in-process: what a person sees on each stream and the
 // exit status, for good runs and for every kind of bad input.
+#include <fcntl.h>
 #include <json/reader.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "runner/cli.h"
+#include "runner/descriptor_input.h"
 #include "test_support.h"
 
 namespace {
@@ -21,12 +26,33 @@ struct Outcome {
   std::string out;  // the runner's own output (--help, --decode)
   std::string err;
   std::vector<Json::Value> events;  // the JSON lines of err
+  std::string message;              // the other lines of err
+};
+
+// A file in the test's temporary directory, removed when it goes.
+class TempFile {
+ public:
+  explicit TempFile(const std::string& content) : path_(::testing::TempDir() + "velk-run-XXXXXX") {
+    const int fd = mkstemp(&path_[0]);
+    EXPECT_GE(fd, 0) << std::strerror(errno);
+    if (fd >= 0) close(fd);
+    std::ofstream(path_, std::ios::binary) << content;
+  }
+  ~TempFile() { std::remove(path_.c_str()); }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
 };
 
 class RunnerTest : public velk_test::JournalTest {
  protected:
   Outcome Run(std::vector<std::string> arguments, const std::string& input = "") {
     std::istringstream in(input);
+    return RunWith(arguments, in);
+  }
+
+  Outcome RunWith(std::vector<std::string> arguments, std::istream& in) {
     std::ostringstream out;
     std::ostringstream err;
     Outcome outcome;
@@ -41,9 +67,11 @@ class RunnerTest : public velk_test::JournalTest {
     for (std::string line; std::getline(lines, line);) {
       Json::Value event;
       std::istringstream text(line);
-      if (line.front() == '{' &&
+      if (!line.empty() && line.front() == '{' &&
           Json::parseFromStream(Json::CharReaderBuilder(), text, &event, nullptr)) {
         outcome.events.push_back(event);
+      } else {
+        outcome.message += line + "\n";
       }
     }
     return outcome;
@@ -52,12 +80,6 @@ class RunnerTest : public velk_test::JournalTest {
   static std::vector<std::string> Plugin(std::vector<std::string> rest) {
     rest.insert(rest.begin(), {"--plugin", VELK_PLUGIN_PATH});
     return rest;
-  }
-
-  static std::string WriteFile(const std::string& name, const std::string& content) {
-    const std::string path = ::testing::TempDir() + name;
-    std::ofstream(path) << content;
-    return path;
   }
 
   static int Count(const Outcome& outcome, const std::string& call) {
@@ -114,10 +136,9 @@ TEST_F(RunnerTest, ReadsStandardInputSkippingBlankAndCommentLines) {
 }
 
 TEST_F(RunnerTest, EventLinesAreEscapedJson) {
-  const std::string config =
-      WriteFile("odd-keys.json",
-                R"({"appSetting":{"b_mode":"3"},"thresholdSetting":{"q\"uote\\back\nline":{}}})");
-  const Outcome run = Run(Plugin({"--config", config, "1000"}));
+  const TempFile config(
+      R"({"appSetting":{"b_mode":"3"},"thresholdSetting":{"q\"uote\\back\nline":{}}})");
+  const Outcome run = Run(Plugin({"--config", config.path(), "1000"}));
   ASSERT_EQ(run.status, 0) << run.err;
   // Every line on standard error parsed as one JSON object, and the rule name kept its bytes.
   EXPECT_EQ(run.events.size(),
@@ -139,6 +160,55 @@ TEST_F(RunnerTest, BadLineOnStandardInputStopsAfterTheReadingsBeforeIt) {
   EXPECT_THAT(run.err, HasSubstr("the 2 readings before it were processed"));
   EXPECT_EQ(Count(run, "SaveDeviceHistory"), 2);
   EXPECT_THAT(run.log, ::testing::Not(HasSubstr("2000")));
+
+  // Shown quoted, escaped and shortened; a line past the limit is refused before it is whole.
+  const struct {
+    std::string input;
+    std::string message;
+  } bad_lines[] = {
+      {std::string("5\0garbage\n", 10), "line 1 of standard input: '5\\x00garbage' is not a"},
+      {"1000\n\x1b[2J" + std::string(60, 'x') + "\n",
+       "line 2 of standard input: '\\x1b[2J" + std::string(36, 'x') + "...' (64 bytes) is not a"},
+      {"1000\n" + std::string(5000, '7') + "\n",
+       "line 2 of standard input is longer than 4096 bytes, the limit"},
+  };
+  for (const auto& bad : bad_lines) {
+    const Outcome refused = Run(Plugin({}), bad.input + "2000\n");
+    EXPECT_EQ(refused.status, 1) << bad.message;
+    EXPECT_THAT(refused.message, StartsWith("velk-run: " + bad.message));
+    EXPECT_EQ(std::count(refused.message.begin(), refused.message.end(), '\n'), 1)
+        << refused.message;
+    EXPECT_EQ(Count(refused, "SaveDeviceHistory"), bad.input.size() > 10) << bad.message;
+  }
+}
+
+TEST_F(RunnerTest, StandardInputThatCannotBeReadIsNoEndOfInput) {
+  int pipe_ends[2];
+  ASSERT_EQ(pipe(pipe_ends), 0);
+  ASSERT_EQ(write(pipe_ends[1], "1000\n", 5), 5);
+  ASSERT_EQ(fcntl(pipe_ends[0], F_SETFL, O_NONBLOCK), 0);
+  const int directory = open("/", O_RDONLY);
+  const struct {
+    int fd;
+    std::string message;
+  } unreadable[] = {
+      {pipe_ends[0], "line 2 of standard input: " + std::string(std::strerror(EAGAIN)) +
+                         "; the 1 reading before it was processed"},
+      {directory, "line 1 of standard input: " + std::string(std::strerror(EISDIR)) +
+                      "; no reading was processed"},
+      {-1, "line 1 of standard input: " + std::string(std::strerror(EBADF)) +
+               "; no reading was processed"},
+  };
+  for (const auto& input : unreadable) {
+    velk_run::DescriptorInput descriptor(input.fd);
+    std::istream in(&descriptor);
+    const Outcome run = RunWith(Plugin({}), in);
+    EXPECT_EQ(run.status, 1) << input.message;
+    EXPECT_EQ(run.message, "velk-run: cannot read " + input.message + "\n");
+  }
+  close(directory);
+  close(pipe_ends[0]);
+  close(pipe_ends[1]);
 }
 
 TEST_F(RunnerTest, BadReadingArgumentsAreRefusedBeforeAnyRound) {
@@ -170,14 +240,32 @@ TEST_F(RunnerTest, ConfigurationFileProblemsAreOneLineErrors) {
   EXPECT_EQ(missing.err,
             "velk-run: cannot read config /nonexistent/velk.json: No such file or directory\n");
 
-  const std::string broken =
-      WriteFile("broken.json", "{\n  \"appSetting\": {\"b_mode\": 3 \"x\"}\n}\n");
-  const Outcome invalid = Run(Plugin({"--config", broken, "1000"}));
+  const TempFile broken("{\n  \"appSetting\": {\"b_mode\": 3 \"x\"}\n}\n");
+  const Outcome invalid = Run(Plugin({"--config", broken.path(), "1000"}));
   EXPECT_EQ(invalid.status, 1);
-  EXPECT_THAT(invalid.err,
-              StartsWith("velk-run: config " + broken + " is not valid JSON: Line 2, Column"));
+  EXPECT_THAT(invalid.err, StartsWith("velk-run: config " + broken.path() +
+                                      " is not valid JSON: Line 2, Column"));
   EXPECT_EQ(std::count(invalid.err.begin(), invalid.err.end(), '\n'), 1) << invalid.err;
   EXPECT_EQ(invalid.log, "");
+
+  const TempFile two_values("{\"appSetting\": {\"b_mode\": 3}}\n{\"appSetting\": {}}\n");
+  const std::string directory = ::testing::TempDir();
+  const struct {
+    std::string path;
+    std::string message;
+  } refused[] = {
+      {two_values.path(), "velk-run: config " + two_values.path() +
+                              " is not valid JSON: Line 2, Column 1: Extra non-whitespace"},
+      {directory, "velk-run: cannot read config " + directory + ": " + std::strerror(EISDIR)},
+      {"/dev/zero", "velk-run: config /dev/zero is larger than 16777216 bytes, the limit"},
+  };
+  for (const auto& config : refused) {
+    const Outcome run = Run(Plugin({"--config", config.path, "1000"}));
+    EXPECT_EQ(run.status, 1) << config.path;
+    EXPECT_THAT(run.err, StartsWith(config.message));
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_EQ(run.log, "") << config.path;
+  }
 }
 
 TEST_F(RunnerTest, PluginThatCannotBeLoadedOrHasNoEntryPoint) {
