@@ -1,18 +1,17 @@
 #include "runner/cli.h"
 
 #include <cstdint>
-#include <memory>
 #include <stdexcept>
 #include <system_error>
 
-#include "host/dran_ai_device_provider.h"
-#include "host_standin/host_journal.h"
 #include "host_standin/record_format.h"
 #include "runner/config_file.h"
+#include "runner/device_session.h"
 #include "runner/event_writer.h"
 #include "runner/input_parsing.h"
 #include "runner/line_reader.h"
 #include "runner/options.h"
+#include "runner/output_lost.h"
 #include "runner/plugin_library.h"
 #include "runner/quoted_text.h"
 
@@ -36,37 +35,24 @@ std::string Processed(std::uint64_t readings) {
   return "the " + std::to_string(readings) + " readings before it were processed";
 }
 
-// Prints the journal as it is written and stops when the run ends.
-class JournalToStream {
- public:
-  explicit JournalToStream(std::ostream& err) : writer_(err) {
-    standin::HostJournal& journal = standin::HostJournal::Instance();
-    journal.SetKeepCalls(false);
-    journal.SetListener([this](const Json::Value& event) { writer_.Write(event); });
-  }
-  ~JournalToStream() {
-    standin::HostJournal& journal = standin::HostJournal::Instance();
-    journal.SetListener(nullptr);
-    journal.SetKeepCalls(true);
-  }
-
- private:
-  EventWriter writer_;
-};
-
 // One reading's round. A failure names the reading (`where()`, worded only then) and says how
-// many went through before it: their rounds ran and stay done.
+// many went through before it: their rounds ran and stay done. Output lost during the round
+// stops the run after it, since nothing more could be shown.
 template <typename Where>
-void Feed(DranAIDevice& device, short reading, Where where, std::uint64_t processed) {
+void Feed(DeviceSession& session, short reading, Where where, std::uint64_t processed) {
   try {
-    device.process(reading);
-  } catch (const std::exception& e) {
-    throw std::runtime_error("reading " + where() + " failed: " + e.what() + "; " +
+    session.Process(reading);
+  } catch (const OutputLost& e) {
+    const std::uint64_t done = processed + 1;
+    throw std::runtime_error(std::string(e.what()) + "; stopped after " + std::to_string(done) +
+                             (done == 1 ? " reading" : " readings"));
+  } catch (...) {
+    throw std::runtime_error("reading " + where() + " failed: " + CaughtExceptionText() + "; " +
                              Processed(processed));
   }
 }
 
-void FeedStandardInput(DranAIDevice& device, std::streambuf& in) {
+void FeedStandardInput(DeviceSession& session, std::streambuf& in) {
   LineReader lines(in, kMaxLineBytes);
   std::uint64_t processed = 0;
   std::string line;
@@ -80,29 +66,32 @@ void FeedStandardInput(DranAIDevice& device, std::streambuf& in) {
                                Processed(processed));
     }
     if (result == LineReader::Result::kEnd) return;
-    const std::string where = "line " + std::to_string(lines.line_number()) + " of standard input";
+    // Worded only for a message: a long replay builds no text per line.
+    const auto where = [&] {
+      return "line " + std::to_string(lines.line_number()) + " of standard input";
+    };
     if (result == LineReader::Result::kTooLong) {
-      throw std::runtime_error(where + " is longer than " + std::to_string(kMaxLineBytes) +
+      throw std::runtime_error(where() + " is longer than " + std::to_string(kMaxLineBytes) +
                                " bytes, the limit; " + Processed(processed));
     }
     const std::size_t first = line.find_first_not_of(" \t\r");
     if (first == std::string::npos || line[first] == '#') continue;
     const auto reading = ParseReading(line);
     if (!reading) {
-      throw std::runtime_error(where + ": " + Quoted(line) + " is not a reading (" + kReadingRange +
-                               "); " + Processed(processed));
+      throw std::runtime_error(where() + ": " + Quoted(line) + " is not a reading (" +
+                               kReadingRange + "); " + Processed(processed));
     }
-    const auto named = [&] { return std::to_string(*reading) + " on " + where; };
-    Feed(device, *reading, named, processed);
+    const auto named = [&] { return std::to_string(*reading) + " on " + where(); };
+    Feed(session, *reading, named, processed);
     ++processed;
   }
 }
 
-void FeedArguments(DranAIDevice& device, const std::vector<short>& readings) {
+void FeedArguments(DeviceSession& session, const std::vector<short>& readings) {
   std::uint64_t processed = 0;
   for (short reading : readings) {
     const auto named = [&] { return std::to_string(reading); };
-    Feed(device, reading, named, processed);
+    Feed(session, reading, named, processed);
     ++processed;
   }
 }
@@ -115,7 +104,17 @@ int Decode(const std::string& hex, std::ostream& out, std::ostream& err) {
   }
   Json::Value decoded = standin::DecodeRecord(record->data());
   decoded["record"] = standin::ToHex(record->data(), record->size());
-  EventWriter(out).Write(decoded);
+  EventWriter writer(out, "the decoded record");
+  writer.Add(decoded);
+  writer.Flush();
+  return kDone;
+}
+
+int Help(std::ostream& out) {
+  const std::string usage = kUsage;
+  if (const int error = WriteWhole(out, usage.data(), usage.size())) {
+    throw OutputLost("the usage", error);
+  }
   return kDone;
 }
 
@@ -126,23 +125,17 @@ int Run(const Options& options, const std::vector<short>& readings, const Cached
   Json::Value config;
   if (options.config) config = LoadConfig(*options.config);
 
-  const std::string path = options.plugin ? PluginFilePath(*options.plugin) : DefaultPluginPath();
-  PluginLibrary library(path);
-  const std::vector<std::shared_ptr<Provider> > providers = library.GetProviders();
-  // Destroyed before the providers and the library that holds its code.
-  const std::unique_ptr<DranAIDevice> owner =
-      CreateDevice(FindDeviceProvider(providers, path), path);
-  DranAIDevice& device = *owner;
-
-  JournalToStream journal(err);
-  device.data_id_ = options.data_id;
-  if (options.config) device.InitSetting(config);
-  if (cached) device.LoadFromCache(cached->data(), static_cast<int>(cached->size()));
+  DeviceSession session(options.plugin ? PluginFilePath(*options.plugin) : DefaultPluginPath(),
+                        err);
+  session.SetDataId(options.data_id);
+  if (options.config) session.Configure(config);
+  if (cached) session.Restore(*cached);
   if (!options.readings.empty()) {
-    FeedArguments(device, readings);
+    FeedArguments(session, readings);
   } else {
-    FeedStandardInput(device, *in.rdbuf());
+    FeedStandardInput(session, *in.rdbuf());
   }
+  session.Finish();
   return kDone;
 }
 
@@ -173,16 +166,15 @@ int RunCli(const std::vector<std::string>& arguments, std::istream& in, std::ost
     err << "velk-run: " << e.what() << "\n(velk-run --help shows the usage)\n";
     return kUsageError;
   }
-  if (options.help) {
-    out << kUsage;
-    return kDone;
-  }
-  if (options.decode) return Decode(*options.decode, out, err);
 
   try {
+    if (options.help) return Help(out);
+    if (options.decode) return Decode(*options.decode, out, err);
     return Run(options, readings, cached, in, err);
   } catch (...) {
+    // When standard error is what failed, the status alone tells.
     err << "velk-run: " << CaughtExceptionText() << "\n";
+    err.flush();
     return kFailed;
   }
 }

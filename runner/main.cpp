@@ -1,3 +1,4 @@
+#include <cstdio>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -10,5 +11,13 @@ int main(int argc, char** argv) {
   // std::cin would take a read error for the end of the readings.
   velk_run::DescriptorInput standard_input(0);
   std::istream in(&standard_input);
-  return velk_run::RunCli(arguments, in, std::cout, std::cerr);
+  int status = velk_run::RunCli(arguments, in, std::cout, std::cerr);
+  // Whatever went around std::cout (C stdio in a plug-in) is flushed here, not at exit where
+  // a failure would go unseen.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    if (status == 0) std::fputs("velk-run: cannot write standard output\n", stderr);
+    status = 1;
+  }
+  if (std::ferror(stderr)) status = 1;
+  return status;
 }

@@ -4,6 +4,7 @@
 #include <json/reader.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -45,20 +46,29 @@ class TempFile {
   std::string path_;
 };
 
+// The stream that goes to /dev/full for a run: the plug-in's log, the runner's own output
+// or standard error.
+enum class Full { kNone, kLog, kOut, kErr };
+
 class RunnerTest : public velk_test::JournalTest {
  protected:
-  Outcome Run(std::vector<std::string> arguments, const std::string& input = "") {
+  Outcome Run(std::vector<std::string> arguments, const std::string& input = "",
+              Full full = Full::kNone) {
     std::istringstream in(input);
-    return RunWith(arguments, in);
+    return RunWith(arguments, in, full);
   }
 
-  Outcome RunWith(std::vector<std::string> arguments, std::istream& in) {
+  Outcome RunWith(std::vector<std::string> arguments, std::istream& in, Full full = Full::kNone) {
+    std::ofstream device_full("/dev/full");
     std::ostringstream out;
     std::ostringstream err;
     Outcome outcome;
     {
       velk_test::CapturedStdout log;
-      outcome.status = velk_run::RunCli(arguments, in, out, err);
+      if (full == Full::kLog) std::cout.rdbuf(device_full.rdbuf());
+      std::ostream& to_out = full == Full::kOut ? device_full : static_cast<std::ostream&>(out);
+      std::ostream& to_err = full == Full::kErr ? device_full : static_cast<std::ostream&>(err);
+      outcome.status = velk_run::RunCli(arguments, in, to_out, to_err);
       outcome.log = log.Text();
     }
     outcome.out = out.str();
@@ -211,6 +221,84 @@ TEST_F(RunnerTest, StandardInputThatCannotBeReadIsNoEndOfInput) {
   close(pipe_ends[1]);
 }
 
+TEST_F(RunnerTest, OutputThatCannotBeWrittenFailsTheRun) {
+  const std::string full = std::strerror(ENOSPC);
+  const struct {
+    Full full;
+    std::vector<std::string> arguments;
+    std::string message;  // none when standard error is what failed
+  } lost[] = {
+      {Full::kLog, Plugin({}),
+       "velk-run: cannot write the plug-in's log to standard output; stopped after 1 reading\n"},
+      {Full::kErr, Plugin({}), ""},
+      {Full::kOut,
+       {"--decode", "11000000cdcca441ea070c08051e16"},
+       "velk-run: cannot write the decoded record: " + full + "\n"},
+      {Full::kOut, {"--help"}, "velk-run: cannot write the usage: " + full + "\n"},
+  };
+  for (const auto& output : lost) {
+    const Outcome run = Run(output.arguments, "1000\n1500\n", output.full);
+    EXPECT_EQ(run.status, 1) << output.arguments.back();
+    EXPECT_EQ(run.message, output.message);
+  }
+}
+
+// Takes each write as one piece.
+class WriteRecorder : public std::streambuf {
+ public:
+  std::vector<std::string> writes;
+
+ protected:
+  std::streamsize xsputn(const char* text, std::streamsize size) override {
+    writes.emplace_back(text, static_cast<std::size_t>(size));
+    return size;
+  }
+  int_type overflow(int_type c) override {
+    writes.emplace_back(1, traits_type::to_char_type(c));
+    return c;
+  }
+};
+
+// Gives one line per read, noting how many writes had reached `events` at each.
+class LinePerRead : public std::streambuf {
+ public:
+  LinePerRead(std::vector<std::string> lines, const WriteRecorder& events)
+      : lines_(std::move(lines)), events_(events) {}
+  std::vector<std::size_t> writes_seen;
+
+ protected:
+  int_type underflow() override {
+    writes_seen.push_back(events_.writes.size());
+    if (next_ == lines_.size()) return traits_type::eof();
+    std::string& line = lines_[next_++];
+    setg(&line[0], &line[0], &line[0] + line.size());
+    return traits_type::to_int_type(line[0]);
+  }
+
+ private:
+  std::vector<std::string> lines_;
+  std::size_t next_ = 0;
+  const WriteRecorder& events_;
+};
+
+TEST_F(RunnerTest, EachReadingsEventsGoOutInOneWriteBeforeTheNextReading) {
+  WriteRecorder events;
+  std::ostream err(&events);
+  LinePerRead lines({"1000\n", "1500\n"}, events);
+  std::istream in(&lines);
+  std::ostringstream out;
+  velk_test::CapturedStdout log;
+  ASSERT_EQ(velk_run::RunCli(Plugin({}), in, out, err), 0);
+
+  EXPECT_EQ(lines.writes_seen, (std::vector<std::size_t>{0, 1, 2}));
+  ASSERT_EQ(events.writes.size(), 2u);
+  for (const std::string& write : events.writes) {
+    EXPECT_EQ(std::count(write.begin(), write.end(), '\n'), 6) << write;
+    EXPECT_EQ(write.back(), '\n');
+    EXPECT_THAT(write, HasSubstr("\"call\":\"SaveDeviceHistory\""));
+  }
+}
+
 TEST_F(RunnerTest, BadReadingArgumentsAreRefusedBeforeAnyRound) {
   for (const std::string bad : {"abc", "32768", "-32769", "1.5", "0x10", "12abc", " "}) {
     const Outcome run = Run(Plugin({"1000", bad}));
@@ -343,6 +431,23 @@ TEST_F(RunnerTest, DecodeShowsTheRecordFieldsWithoutLoadingAnything) {
   const Outcome bad = Run({"--decode", "11000000"});
   EXPECT_EQ(bad.status, 2);
   EXPECT_THAT(bad.err, HasSubstr("--decode '11000000' is not a record"));
+
+  // No JSON number holds them; what is written reads back as the same value.
+  Json::CharReaderBuilder special;
+  special["allowSpecialFloats"] = true;
+  for (const std::string value : {"0000c07f", "0000807f", "000080ff"}) {
+    const Outcome decoded = Run({"--decode", "11000000" + value + "ea070c08051e16"});
+    ASSERT_EQ(decoded.status, 0) << value;
+    Json::Value read;
+    std::istringstream text(decoded.out);
+    ASSERT_TRUE(Json::parseFromStream(special, text, &read, nullptr)) << decoded.out;
+    const float expected = decoded.out.find("NaN") != std::string::npos ? NAN
+                           : value == "0000807f"                        ? INFINITY
+                                                                        : -INFINITY;
+    EXPECT_TRUE(read["value"].asFloat() == expected ||
+                (std::isnan(expected) && std::isnan(read["value"].asFloat())))
+        << decoded.out;
+  }
 }
 
 TEST_F(RunnerTest, CommandLineMistakesAndHelp) {
