@@ -1,10 +1,16 @@
-// What one round costs, beside the only output a round must write, and what it allocates.
+// What one round costs, beside the only output a round must write, what velk-run adds to it,
+// and what it allocates.
 #include <benchmark/benchmark.h>
+#include <stdlib.h>
+#include <unistd.h>
 
+#include <fstream>
 #include <string>
 
 #include "benchmarks/heap_counter.h"
 #include "benchmarks/loaded_plugin.h"
+#include "runner/config_file.h"
+#include "runner/device_session.h"
 
 namespace velk_bench {
 namespace {
@@ -35,6 +41,31 @@ void BM_MandatedOutput(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_MandatedOutput);
+
+// A reading as velk-run runs it: the example device configured, the round, and its events
+// formatted and written to a file. The file is unlinked at once, so it goes with the run.
+void BM_RunnerReading(benchmark::State& state) {
+  std::string path = "/tmp/velk-events-XXXXXX";
+  const int fd = mkstemp(&path[0]);
+  if (fd < 0) {
+    state.SkipWithError("no temporary file for the events");
+    return;
+  }
+  close(fd);
+  std::ofstream events(path, std::ios::binary);
+  unlink(path.c_str());
+  SilencedStdout silence;
+  velk_run::DeviceSession session(VELK_PLUGIN_PATH, events);
+  session.SetDataId(17);
+  session.Configure(velk_run::LoadConfig(VELK_EXAMPLES_DIR "/temperature.json"));
+  short raw = 0;
+  for (auto _ : state) {
+    session.Process(raw);
+    raw = NextRaw(raw);
+  }
+  session.Finish();
+}
+BENCHMARK(BM_RunnerReading);
 
 // Allocations per round in steady state, for `keys` report keys of `key_length` bytes.
 // Keys of up to 15 bytes fit the standard string's inline buffer.

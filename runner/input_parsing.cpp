@@ -23,7 +23,10 @@ std::optional<long long> ParseInteger(const std::string& text, long long low, lo
   char* end = nullptr;
   errno = 0;
   const long long value = std::strtoll(start, &end, 10);
-  if (errno != 0 || *end != '\0' || value < low || value > high) return std::nullopt;
+  // The end of the text, not the first NUL: "5\0garbage" is no reading.
+  if (errno != 0 || end != start + digits.size() || value < low || value > high) {
+    return std::nullopt;
+  }
   return value;
 }
 

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "runner/input_parsing.h"
+#include "runner/quoted_text.h"
 
 namespace velk_run {
 
@@ -20,7 +21,7 @@ const char kUsage[] =
     "The plug-in's own log goes to standard output unchanged. Every call the device makes\n"
     "into the host is written to standard error as one JSON object per line.\n"
     "\n"
-    "  --plugin PATH   plug-in to load (default: velk_temperature.so next to velk-run)\n"
+    "  --plugin PATH   plug-in file to load (default: velk_temperature.so next to velk-run)\n"
     "  --data-id N     the device's data identifier, 0 to 4294967295 (default 0)\n"
     "  --config FILE   the device's JSON configuration\n"
     "  --restore HEX   a cached 15-byte record as 30 hex digits, restored before the readings\n"
@@ -40,13 +41,15 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
     } else if (argument == "--decode") {
       options.decode = value();
     } else if (argument == "--plugin") {
-      options.plugin = value();
+      const std::string& path = value();
+      if (path.empty()) throw std::invalid_argument("--plugin needs a file, not ''");
+      options.plugin = path;
     } else if (argument == "--data-id") {
       const std::string& text = value();
       const auto id = ParseDataId(text);
       if (!id)
-        throw std::invalid_argument("--data-id '" + text +
-                                    "' is not a number from 0 to 4294967295");
+        throw std::invalid_argument("--data-id " + Quoted(text) +
+                                    " is not a number from 0 to 4294967295");
       options.data_id = *id;
     } else if (argument == "--config") {
       options.config = value();
@@ -57,7 +60,7 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
       break;
     } else if (argument.size() > 1 && argument[0] == '-' &&
                !std::isdigit(static_cast<unsigned char>(argument[1]))) {
-      throw std::invalid_argument("unknown option '" + argument + "'");
+      throw std::invalid_argument("unknown option " + Quoted(argument));
     } else {
       options.readings.push_back(argument);
     }

@@ -11,7 +11,7 @@ namespace velk_run {
 struct Options {
   bool help = false;
   std::optional<std::string> decode;  // --decode HEX: only decode a record
-  std::string plugin;                 // empty: the plug-in built next to the runner
+  std::optional<std::string> plugin;  // none: the plug-in built next to the runner
   std::uint32_t data_id = 0;
   std::optional<std::string> config;   // --config FILE
   std::optional<std::string> restore;  // --restore HEX

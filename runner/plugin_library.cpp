@@ -6,24 +6,46 @@
 
 #include <stdexcept>
 
+#ifdef VELK_HAVE_DLADDR1
+#include <link.h>
+#endif
+
 namespace velk_run {
 
 namespace {
+
 std::string LoaderError() {
   const char* error = dlerror();
   return error != nullptr ? error : "unknown loader error";
 }
+
+// Whether the loader's symbol table types the symbol at `address` as data. A libc without
+// dladdr1 (musl) cannot tell, and the symbol is taken for the function it should be.
+bool IsDataSymbol(const void* address) {
+#ifdef VELK_HAVE_DLADDR1
+  Dl_info info;
+  void* entry = nullptr;
+  if (dladdr1(address, &info, &entry, RTLD_DL_SYMENT) == 0 || entry == nullptr) return false;
+  // The type bits of st_info are the same in 32- and 64-bit ELF.
+  const unsigned type = ELF32_ST_TYPE(static_cast<const ElfW(Sym)*>(entry)->st_info);
+  return type == STT_OBJECT || type == STT_COMMON || type == STT_TLS;
+#else
+  (void)address;
+  return false;
+#endif
+}
+
 }  // namespace
 
-PluginLibrary::PluginLibrary(const std::string& path) {
+PluginLibrary::PluginLibrary(const std::string& path) : path_(path) {
   handle_ = dlopen(path.c_str(), RTLD_NOW);
   if (handle_ == nullptr) {
     throw std::runtime_error("cannot load plug-in " + path + ": " + LoaderError());
   }
   dlerror();
   void* entry = dlsym(handle_, "get_providers");
-  if (entry == nullptr) {
-    const std::string error = LoaderError();
+  if (entry == nullptr || IsDataSymbol(entry)) {
+    const std::string error = entry == nullptr ? LoaderError() : "it is data, not a function";
     dlclose(handle_);
     throw std::runtime_error("plug-in " + path + " has no get_providers: " + error);
   }
@@ -31,6 +53,15 @@ PluginLibrary::PluginLibrary(const std::string& path) {
 }
 
 PluginLibrary::~PluginLibrary() { dlclose(handle_); }
+
+std::vector<std::shared_ptr<Provider> > PluginLibrary::GetProviders() const {
+  try {
+    return get_providers_();
+  } catch (...) {
+    throw std::runtime_error("plug-in " + path_ +
+                             ": get_providers failed: " + CaughtExceptionText());
+  }
+}
 
 const DranAIDeviceProvider& FindDeviceProvider(
     const std::vector<std::shared_ptr<Provider> >& providers, const std::string& path) {
@@ -40,6 +71,32 @@ const DranAIDeviceProvider& FindDeviceProvider(
   throw std::runtime_error("plug-in " + path + " offers no analog-input device provider");
 }
 
+std::unique_ptr<DranAIDevice> CreateDevice(const DranAIDeviceProvider& provider,
+                                           const std::string& path) {
+  std::unique_ptr<DranAIDevice> device;
+  try {
+    device.reset(provider.create());
+  } catch (...) {
+    throw std::runtime_error("plug-in " + path +
+                             ": create() of its device provider failed: " + CaughtExceptionText());
+  }
+  if (!device) {
+    throw std::runtime_error("plug-in " + path +
+                             ": create() of its device provider gave no device");
+  }
+  return device;
+}
+
+std::string CaughtExceptionText() {
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "an exception that is not a std::exception";
+  }
+}
+
 std::string DefaultPluginPath() {
   char self[PATH_MAX];
   const ssize_t length = readlink("/proc/self/exe", self, sizeof(self) - 1);
@@ -47,6 +104,10 @@ std::string DefaultPluginPath() {
   std::string directory(self, static_cast<std::size_t>(length));
   directory.erase(directory.find_last_of('/') + 1);
   return directory + "velk_temperature.so";
+}
+
+std::string PluginFilePath(const std::string& name) {
+  return name.find('/') == std::string::npos ? "./" + name : name;
 }
 
 }  // namespace velk_run

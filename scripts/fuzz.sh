@@ -9,6 +9,7 @@ seconds=${1:-60}
 dir=build-fuzz
 bash scripts/install-deps.sh native fuzz
 
+echo "fuzz: configuring and building $dir"
 CC=clang CXX=clang++ cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVELK_FUZZ=ON -DVELK_BUILD_TESTS=OFF -DVELK_BUILD_BENCHMARKS=OFF >/dev/null
 cmake --build "$dir" -j2

@@ -41,7 +41,13 @@ if [[ $(id -u) -ne 0 ]]; then
   echo "install-deps: missing packages: ${missing[*]}; run as root or install them" >&2
   exit 1
 fi
-echo "install-deps: installing ${missing[*]}"
+# Standard output may be a program's own output (run-example.sh): apt's output goes to a log,
+# and one line on standard error says what is happening and where to look.
+log=$(mktemp "${TMPDIR:-/tmp}/velk-install-deps.XXXXXX.log")
+echo "install-deps: installing ${missing[*]} (a few minutes; log: $log)" >&2
 export DEBIAN_FRONTEND=noninteractive
-apt-get update -q
-apt-get install -y -q --no-remove "${missing[@]}"
+if ! { apt-get update -q && apt-get install -y -q --no-remove "${missing[@]}"; } >"$log" 2>&1; then
+  tail -n 20 "$log" >&2
+  echo "install-deps: installation failed; the whole log is $log" >&2
+  exit 1
+fi

@@ -3,6 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+echo "test: checking the build's packages"
 bash scripts/install-deps.sh native
 jobs=2
 
@@ -10,8 +11,11 @@ suite() {  # suite NAME BUILD_DIR [cmake options...]
   local name=$1 dir=$2
   shift 2
   echo "== $name"
+  echo "test: configuring $dir"
   cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  echo "test: building $dir"
   cmake --build "$dir" -j"$jobs"
+  echo "test: running the tests of $dir"
   ctest --test-dir "$dir" -j"$jobs" --output-on-failure
 }
 

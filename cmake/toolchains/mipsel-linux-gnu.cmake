@@ -1,6 +1,6 @@
 # Cross build for the controllers' CPU with Debian's mipsel-linux-gnu toolchain: MIPS32r2,
 # little-endian, o32, hard float as Debian builds its mipsel port (the controllers' own
-# userland is soft float: see openwrt-mips32r2-musl.cmake for that ABI). Libraries come from
+# userland is soft float: see openwrt-mipsel-24kc-musl.cmake for that ABI). Libraries come from
 # Debian's multiarch packages (libjsoncpp-dev:mipsel, libgtest-dev:mipsel, ...); tests run
 # under qemu-mipsel, so ctest drives the suite unchanged.
 #
