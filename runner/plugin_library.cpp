@@ -6,9 +6,7 @@
 
 #include <stdexcept>
 
-#ifdef VELK_HAVE_DLADDR1
 #include <link.h>
-#endif
 
 namespace velk_run {
 
@@ -19,8 +17,24 @@ std::string LoaderError() {
   return error != nullptr ? error : "unknown loader error";
 }
 
-// Whether the loader's symbol table types the symbol at `address` as data. A libc without
-// dladdr1 (musl) cannot tell, and the symbol is taken for the function it should be.
+#ifndef VELK_HAVE_DLADDR1
+// Whether `address` lies in a loaded segment that is not executable.
+int FindsDataSegment(dl_phdr_info* info, size_t, void* address) {
+  const auto wanted = reinterpret_cast<ElfW(Addr)>(address);
+  for (ElfW(Half) i = 0; i < info->dlpi_phnum; ++i) {
+    const ElfW(Phdr)& segment = info->dlpi_phdr[i];
+    const ElfW(Addr) start = info->dlpi_addr + segment.p_vaddr;
+    if (segment.p_type == PT_LOAD && wanted >= start && wanted - start < segment.p_memsz) {
+      return (segment.p_flags & PF_X) == 0 ? 1 : 2;
+    }
+  }
+  return 0;
+}
+#endif
+
+// Whether the symbol at `address` is data rather than a function. glibc's dladdr1 gives the
+// symbol's type; elsewhere (musl) the segment it lies in tells, which misses only read-only
+// data that the linker put beside the code.
 bool IsDataSymbol(const void* address) {
 #ifdef VELK_HAVE_DLADDR1
   Dl_info info;
@@ -30,8 +44,7 @@ bool IsDataSymbol(const void* address) {
   const unsigned type = ELF32_ST_TYPE(static_cast<const ElfW(Sym)*>(entry)->st_info);
   return type == STT_OBJECT || type == STT_COMMON || type == STT_TLS;
 #else
-  (void)address;
-  return false;
+  return dl_iterate_phdr(FindsDataSegment, const_cast<void*>(address)) == 1;
 #endif
 }
 
