@@ -4,10 +4,10 @@
 # baseline; commit the new file together with the change, for review.
 # Usage: scripts/abi-baseline.sh BUILD_DIR TARGET   (e.g. build x86_64-linux-gnu)
 set -euo pipefail
+[[ $# -eq 2 ]] || { echo "usage: $0 BUILD_DIR TARGET" >&2; exit 2; }
+dir=$(realpath -m "$1") target=$2
 cd "$(dirname "$0")/.."
 source scripts/abi-lib.sh
-[[ $# -eq 2 ]] || { echo "usage: $0 BUILD_DIR TARGET" >&2; exit 2; }
-dir=$1 target=$2
 baseline=$(abi_baseline_file "$target")
 
 current="$dir/abi/$target.abi"
