@@ -12,6 +12,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include <json/value.h>
 #include <boost/date_time/posix_time/posix_time_types.hpp>
@@ -23,11 +24,16 @@ class UniDataDevice : public Base {
  public:
   UniDataDevice() : Base(), b_mode_(1) { std::memset(&data_, 0, sizeof(data_)); }
 
+  // The result of the host's settings handling: a plain scalar whose type the host's header
+  // chooses. The override passes it back unchanged, so it is declared with that same type.
+  using SettingsResult =
+      decltype(std::declval<Base&>().InitSetting(std::declval<const Json::Value&>()));
+
   // The host hands over the device's configuration after it has set data_id_. Our own reading
   // comes first and the host's settings handling last, called directly and never through the
   // table (that would land here again); its result is the host's alone. The "mobile:" lines
   // therefore show the host's levels and values as they were before this call.
-  bool InitSetting(const Json::Value& config) override {
+  SettingsResult InitSetting(const Json::Value& config) override {
     data_.id = this->data_id_;
     ReadMode(config);
     if (b_mode_ == kThresholdMode) ReadThresholdSettings(config);
@@ -61,6 +67,10 @@ class UniDataDevice : public Base {
   }
   using Base::LoadFromCache;
 
+  // The last two places of the table, process first. The host's DranAIDevice may declare
+  // process, or both, already; these then override, and what it leaves is introduced here.
+  // Converts one raw reading and runs a round; returns value_ as the round leaves it.
+  virtual float process(short raw) = 0;
   // Hook for a device's own threshold rules; runs inside every round.
   virtual void RunCheckThreshold() {}
 

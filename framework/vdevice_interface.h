@@ -2,6 +2,8 @@
 // built from this header, so the order of the virtual operations below is a binary contract.
 #pragma once
 
+#include <climits>
+#include <cstddef>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -13,8 +15,11 @@ class VDeviceInterface {
     throw std::out_of_range(kNotReady);
   }
 
-  // The string is a byte buffer (a cached record), not text.
+  // The string is a byte buffer (a cached record), not text. Its length goes on as an int; a
+  // string too long for that is refused, where the conversion would wrap its length (on a
+  // 64-bit host 2^32 + 15 bytes would pass for a whole record).
   virtual bool LoadFromCache(const std::string& bytes) {
+    if (!FitsCacheLength(bytes.size())) return false;
     return LoadFromCache(reinterpret_cast<const unsigned char*>(bytes.data()),
                          static_cast<int>(bytes.size()));
   }
@@ -31,6 +36,11 @@ class VDeviceInterface {
 
   virtual void RoundDone() {}
   virtual bool UseControllerDb() { return use_controller_db_; }
+
+  // True when a cached buffer of `size` bytes can be handed on with its length as an int.
+  static constexpr bool FitsCacheLength(std::size_t size) {
+    return size <= static_cast<std::size_t>(INT_MAX);
+  }
 
   std::uint32_t data_id_ = 0;
   std::string device_type_;

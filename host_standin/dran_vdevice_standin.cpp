@@ -1,6 +1,7 @@
 // The stand-in's DranVDevice and DranAIDevice: every service records its call in the
-// journal and answers with what was scripted. CheckThreshold queues one rule per call, as
-// the daemon does, so a round's batch sees the rules of that round.
+// journal and answers with what was scripted, in the result type that the host's header
+// declares. CheckThreshold queues one rule per call, as the daemon does, so a round's batch
+// sees the rules of that round.
 #include <cstring>
 
 #include "framework/ai_data.h"
@@ -18,6 +19,27 @@ Json::Value Event(const char* call) {
   Json::Value event(Json::objectValue);
   event["call"] = call;
   return event;
+}
+
+// The result type that the host's header gives an operation. The specification leaves most
+// of them to the host (Part 4.1), so the stand-in answers in whatever type its header says.
+template <typename Operation>
+struct ResultOfOperation;
+template <typename R, typename C, typename... A>
+struct ResultOfOperation<R (C::*)(A...)> {
+  using type = R;
+};
+template <typename R, typename C, typename... A>
+struct ResultOfOperation<R (C::*)(A...) const> {
+  using type = R;
+};
+template <auto Operation>
+using Result = typename ResultOfOperation<decltype(Operation)>::type;
+
+// `answer` in the result type of Operation; nothing at all when that is void.
+template <auto Operation, typename Answer>
+Result<Operation> Reply(Answer answer) {
+  return static_cast<Result<Operation>>(answer);
 }
 
 void RecordPlainCall(const char* call, DranVDevice* device) {
@@ -49,25 +71,30 @@ int DranVDevice::DeviceIoControl(int, const void*, int, void*, int, int&) {
   return -1;
 }
 
-void DranVDevice::Reset() { RecordPlainCall("Reset", this); }
-
-bool DranVDevice::InitV(DranVDevice*, unsigned int, const Json::Value&) {
-  RecordPlainCall("InitV", this);
-  return true;
+Result<&DranVDevice::Reset> DranVDevice::Reset() {
+  RecordPlainCall("Reset", this);
+  return Reply<&DranVDevice::Reset>(0);
 }
 
-bool DranVDevice::Init(std::weak_ptr<DranController> controller, unsigned int, const Json::Value&) {
+Result<&DranVDevice::InitV> DranVDevice::InitV(DranVDevice*, unsigned int, const Json::Value&) {
+  RecordPlainCall("InitV", this);
+  return Reply<&DranVDevice::InitV>(true);
+}
+
+Result<&DranVDevice::Init> DranVDevice::Init(std::weak_ptr<DranController> controller, unsigned int,
+                                             const Json::Value&) {
   controller_ = std::move(controller);
   RecordPlainCall("Init", this);
-  return true;
+  return Reply<&DranVDevice::Init>(true);
 }
 
-bool DranAIDevice::Init(std::weak_ptr<DranController> controller, unsigned int index,
-                        const Json::Value& config) {
-  return DranVDevice::Init(std::move(controller), index, config);
+Result<&DranAIDevice::Init> DranAIDevice::Init(std::weak_ptr<DranController> controller,
+                                               unsigned int index, const Json::Value& config) {
+  DranVDevice::Init(std::move(controller), index, config);
+  return Reply<&DranAIDevice::Init>(true);
 }
 
-bool DranVDevice::InitSetting(const Json::Value&) {
+Result<&DranVDevice::InitSetting> DranVDevice::InitSetting(const Json::Value&) {
   const bool result = Journal().InitSettingResult();
   if (Journal().Recording()) {
     Json::Value event = Event("InitSetting");
@@ -75,12 +102,15 @@ bool DranVDevice::InitSetting(const Json::Value&) {
     Journal().Record(std::move(event));
   }
   Journal().Intercept("InitSetting", this);
-  return result;
+  return Reply<&DranVDevice::InitSetting>(result);
 }
 
-bool DranVDevice::IsSupportDevice(const std::string& type) const { return type == device_type_; }
+Result<&DranVDevice::IsSupportDevice> DranVDevice::IsSupportDevice(const std::string& type) const {
+  return Reply<&DranVDevice::IsSupportDevice>(type == device_type_);
+}
 
-int DranVDevice::SendSP(int sp_id, const unsigned char* data, unsigned int length, bool publish) {
+Result<&DranVDevice::SendSP> DranVDevice::SendSP(int sp_id, const unsigned char* data,
+                                                 unsigned int length, bool publish) {
   if (Journal().Recording()) {
     Json::Value event = Event("SendSP");
     event["sp_id"] = sp_id;
@@ -89,36 +119,37 @@ int DranVDevice::SendSP(int sp_id, const unsigned char* data, unsigned int lengt
     Journal().Record(std::move(event));
   }
   Journal().Intercept("SendSP", this);
-  return static_cast<int>(length);
+  return Reply<&DranVDevice::SendSP>(length);
 }
 
-int DranVDevice::SendDelayData(int) {
+Result<&DranVDevice::SendDelayData> DranVDevice::SendDelayData(int) {
   RecordPlainCall("SendDelayData", this);
-  return 0;
+  return Reply<&DranVDevice::SendDelayData>(0);
 }
 
-int DranVDevice::SendDoData(int, char) {
+Result<&DranVDevice::SendDoData> DranVDevice::SendDoData(int, char) {
   RecordPlainCall("SendDoData", this);
-  return 0;
+  return Reply<&DranVDevice::SendDoData>(0);
 }
 
-int DranVDevice::ReadDi(int) {
+Result<&DranVDevice::ReadDi> DranVDevice::ReadDi(int) {
   RecordPlainCall("ReadDi", this);
-  return 0;
+  return Reply<&DranVDevice::ReadDi>(0);
 }
 
-float DranVDevice::ReadAi(int) {
+Result<&DranVDevice::ReadAi> DranVDevice::ReadAi(int) {
   RecordPlainCall("ReadAi", this);
-  return 0.0f;
+  return Reply<&DranVDevice::ReadAi>(0);
 }
 
-float DranVDevice::Get_SP_Value(unsigned int, const std::string&) {
+Result<&DranVDevice::Get_SP_Value> DranVDevice::Get_SP_Value(unsigned int, const std::string&) {
   RecordPlainCall("Get_SP_Value", this);
-  return 0.0f;
+  return Reply<&DranVDevice::Get_SP_Value>(0);
 }
 
-bool DranVDevice::CheckThreshold(const std::string& key, const std::string& name,
-                                 const float& value, int level) {
+Result<&DranVDevice::CheckThreshold> DranVDevice::CheckThreshold(const std::string& key,
+                                                                 const std::string& name,
+                                                                 const float& value, int level) {
   if (Journal().Recording()) {
     Json::Value event = Event("CheckThreshold");
     event["key"] = key;
@@ -134,7 +165,7 @@ bool DranVDevice::CheckThreshold(const std::string& key, const std::string& name
   rule.value = value;
   rule.level = level;
   rule_values_.push_back(std::move(rule));
-  return true;
+  return Reply<&DranVDevice::CheckThreshold>(true);
 }
 
 bool DranVDevice::CheckAOReport(const std::string& key, float value) {
@@ -164,12 +195,13 @@ bool DranVDevice::DoBatchCheckThreshold(const std::vector<rule_value>& rules) {
   return result;
 }
 
-bool DranVDevice::SaveDeviceHistory(const unsigned char* data, unsigned int length) {
+Result<&DranVDevice::SaveDeviceHistory> DranVDevice::SaveDeviceHistory(const unsigned char* data,
+                                                                       unsigned int length) {
   if (Journal().Recording()) {
     Json::Value event = Event("SaveDeviceHistory");
     AddRecord(event, data, length);
     Journal().Record(std::move(event));
   }
   Journal().Intercept("SaveDeviceHistory", this);
-  return true;
+  return Reply<&DranVDevice::SaveDeviceHistory>(true);
 }

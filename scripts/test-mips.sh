@@ -15,3 +15,4 @@ cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mipsel-linux-gnu.cm
 cmake --build "$dir" -j"$jobs"
 # Emulation is slower than the machine; a test that hangs in it still ends here.
 ctest --test-dir "$dir" -j"$jobs" --output-on-failure --timeout 300
+bash scripts/abi-check.sh "$dir" mipsel-linux-gnu

@@ -20,6 +20,9 @@ suite() {  # suite NAME BUILD_DIR [cmake options...]
 }
 
 suite "native" build
+bash scripts/abi-check.sh build x86_64-linux-gnu
+suite "variant host headers (tests/variant_host)" build-variant \
+  -DVELK_HOST_INCLUDE_DIR="$PWD/tests/variant_host" -DVELK_BUILD_BENCHMARKS=OFF
 suite "AddressSanitizer and UndefinedBehaviorSanitizer" build-asan -DVELK_SANITIZE=ON
 
 echo "== settings fuzzer (clang, AddressSanitizer, UndefinedBehaviorSanitizer)"

@@ -1,5 +1,6 @@
 // Restoring a cached record: only a whole 15-byte record is taken, and it runs a round.
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -97,6 +98,19 @@ TEST_F(CacheRestoreTest, StringFormRefusesOtherLengths) {
     EXPECT_FALSE(device_.LoadFromCache(bytes)) << "length " << bytes.size();
   }
   ExpectUntouched(before);
+}
+
+// A string of 2^32 + 15 bytes would pass for a record if its length were wrapped into the int
+// of the byte form; the check that refuses it, on its own, without gigabytes.
+TEST_F(CacheRestoreTest, StringTooLongForAnIntLengthIsRefused) {
+  EXPECT_TRUE(VDeviceInterface::FitsCacheLength(15));
+  EXPECT_TRUE(VDeviceInterface::FitsCacheLength(INT_MAX));
+  EXPECT_FALSE(VDeviceInterface::FitsCacheLength(static_cast<std::size_t>(INT_MAX) + 1));
+  EXPECT_FALSE(VDeviceInterface::FitsCacheLength(SIZE_MAX));
+  const std::uint64_t wraps_to_a_record = (std::uint64_t{1} << 32) + 15;
+  if (wraps_to_a_record <= SIZE_MAX) {  // a 64-bit host
+    EXPECT_FALSE(VDeviceInterface::FitsCacheLength(static_cast<std::size_t>(wraps_to_a_record)));
+  }
 }
 
 TEST_F(CacheRestoreTest, FailedRoundAfterARestoreKeepsTheRestoredRecord) {

@@ -105,6 +105,19 @@ TEST(DeviceLayoutTest, FreshDeviceHasAZeroRecordModeOneAndItsType) {
   EXPECT_EQ(device.DeviceType(), "velk_temperature");
 }
 
+TEST(DeviceLayoutTest, IdentityQueriesReturnTheirMembers) {
+  Device device;
+  VDeviceInterface& interface = device;
+  for (const std::uint32_t id : {0u, 17u, 4294967295u}) {
+    device.data_id_ = id;
+    EXPECT_EQ(interface.DataId(), id);
+  }
+  for (const bool use : {true, false, true}) {
+    device.use_controller_db_ = use;
+    EXPECT_EQ(interface.UseControllerDb(), use);
+  }
+}
+
 TEST(DeviceLayoutTest, GetValueIsNeverReady) {
   Device device;
   const VDeviceInterface& interface = device;

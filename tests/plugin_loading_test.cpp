@@ -5,11 +5,16 @@
 #include <memory>
 #include <vector>
 
+#include "framework/ai_data.h"
+#include "framework/uni_data_device.h"
+#include "host/dran_ai_device.h"
 #include "host/dran_ai_device_provider.h"
 #include "plugin/get_providers.h"
 #include "test_support.h"
 
 namespace {
+
+using AnalogDevice = UniDataDevice<AI_Data_t, DranAIDevice, 5529>;
 
 class PluginLoadingTest : public velk_test::JournalTest {
  protected:
@@ -31,6 +36,13 @@ class PluginLoadingTest : public velk_test::JournalTest {
     auto* ai = dynamic_cast<DranAIDeviceProvider*>(provider.get());
     EXPECT_NE(ai, nullptr);
     return *ai;
+  }
+
+  // The host's header declares create() with DranVDevice* or DranAIDevice*, and process() in
+  // DranAIDevice or not at all (UniDataDevice then does); as the framework's class the device
+  // has process() either way.
+  static AnalogDevice* Create(const DranAIDeviceProvider& provider) {
+    return static_cast<AnalogDevice*>(provider.create());
   }
 
   void* handle_ = nullptr;
@@ -58,8 +70,8 @@ TEST_F(PluginLoadingTest, EachCallBuildsOneNewProvider) {
 TEST_F(PluginLoadingTest, EveryCreateGivesAnIndependentTemperatureDevice) {
   const auto providers = get_providers_();
   const DranAIDeviceProvider& provider = AIProvider(providers[0]);
-  std::unique_ptr<DranAIDevice> a(provider.create());
-  std::unique_ptr<DranAIDevice> b(provider.create());
+  std::unique_ptr<AnalogDevice> a(Create(provider));
+  std::unique_ptr<AnalogDevice> b(Create(provider));
   ASSERT_NE(a, nullptr);
   ASSERT_NE(a.get(), b.get());
   EXPECT_EQ(a->DeviceType(), "velk_temperature");
@@ -80,7 +92,7 @@ TEST_F(PluginLoadingTest, EveryCreateGivesAnIndependentTemperatureDevice) {
 
 TEST_F(PluginLoadingTest, DevicesOutliveTheProviderThatCreatedThem) {
   auto providers = get_providers_();
-  std::unique_ptr<DranAIDevice> device(AIProvider(providers[0]).create());
+  std::unique_ptr<AnalogDevice> device(Create(AIProvider(providers[0])));
   providers.clear();
   velk_test::CapturedStdout out;
   EXPECT_EQ(device->process(2000), 80.0f);

@@ -2,6 +2,7 @@
 // and what it does with their results and failures.
 #include <algorithm>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "devices/velk_temperature.h"
@@ -10,6 +11,7 @@
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::IsEmpty;
 using velk_test::CapturedStdout;
 using velk_test::JournalLines;
 
@@ -45,6 +47,7 @@ TEST_F(RoundTest, ReadingRunsTheWholeRoundInOrder) {
       ElementsAre(kTime, kPublish20, kReset, kOwnRule20,
                   R"({"call":"DoBatchCheckThreshold","result":false,"rules":["value"]})", kSave20));
   EXPECT_EQ(out.Text(), "VelkTemperature process 1000\nrvSize is 1\n");
+  EXPECT_THAT(out.UnflushedLines(), IsEmpty()) << "log lines end with std::endl";
   EXPECT_EQ(device_.round_state_, 1);
   EXPECT_TRUE(device_.data_ready_);
   EXPECT_TRUE(device_.rule_values_.empty());
@@ -65,6 +68,63 @@ TEST_F(RoundTest, PublishAndHistoryCarryTheSameRecordStampedWithTheRoundsTime) {
   EXPECT_EQ(standin::FormatTime(get_ttime(device_.last_time_)), stamp["time"].asString());
   const auto now = boost::posix_time::second_clock::local_time();
   EXPECT_LE((now - device_.last_time_).total_seconds(), 5);
+}
+
+// A device class that overrides the publish, the reset and the threshold hook, as a device of
+// the daemon's may. Each override only notes its call in the journal; the hook queues no rule.
+class OverridingDevice : public VelkTemperature {
+ public:
+  // In the result types that the host's header gives the two operations.
+  using SendSPResult = decltype(std::declval<DranVDevice&>().SendSP(0, nullptr, 0u, false));
+  using ResetResult = decltype(std::declval<DranVDevice&>().Reset());
+
+  SendSPResult SendSP(int, const unsigned char*, unsigned int, bool) override {
+    Note("override SendSP");
+    return SendSPResult();
+  }
+  ResetResult Reset() override {
+    Note("override Reset");
+    return ResetResult();
+  }
+  void RunCheckThreshold() override { Note("override RunCheckThreshold"); }
+
+ private:
+  static void Note(const char* call) {
+    Json::Value event(Json::objectValue);
+    event["call"] = call;
+    standin::HostJournal::Instance().Record(std::move(event));
+  }
+};
+
+TEST_F(RoundTest, OverriddenResetAndHookRunButThePublishStaysOnTheHostBase) {
+  OverridingDevice device;
+  device.data_.id = 7;
+  CapturedStdout out;
+  device.process(1000);
+  EXPECT_THAT(
+      JournalLines(),
+      ElementsAre(kTime, kPublish20, R"({"call":"override Reset"})",
+                  R"({"call":"override RunCheckThreshold"})",
+                  R"({"call":"DoBatchCheckThreshold","result":false,"rules":[]})", kSave20));
+}
+
+TEST_F(RoundTest, EmptyRuleQueueIsStillCountedAndEvaluated) {
+  OverridingDevice device;
+  journal().QueueBatchResults({true});
+  CapturedStdout out;
+  device.process(1000);
+  EXPECT_EQ(out.Text(), "VelkTemperature process 1000\nrvSize is 0\n");
+  EXPECT_EQ(journal().CallNames()[4], "DoBatchCheckThreshold");
+  EXPECT_TRUE(device.need_report_) << "the empty batch's result counts";
+}
+
+TEST_F(RoundTest, ProcessReturnsTheValueAsTheRoundLeavesIt) {
+  journal().OnCall("SaveDeviceHistory",
+                   [](DranVDevice& d) { static_cast<DranAIDevice&>(d).value_ = 55.5f; });
+  CapturedStdout out;
+  EXPECT_EQ(device_.process(1000), 55.5f);
+  EXPECT_EQ(velk_test::HexOf(device_.data_).substr(8, 8), "0000a041")
+      << "the record keeps the converted reading";
 }
 
 TEST_F(RoundTest, KeyWalkChecksEveryKeyWithAValueAndSkipsTheOthers) {

@@ -61,6 +61,7 @@ void ExpectTranscripts(const TranscriptCase* begin, const TranscriptCase* end) {
     CapturedStdout out;
     EXPECT_TRUE(device.InitSetting(config)) << c->config;
     EXPECT_EQ(out.Text(), c->transcript) << c->config;
+    EXPECT_THAT(out.UnflushedLines(), ::testing::IsEmpty()) << c->config;
     EXPECT_EQ(device.b_mode_, c->mode) << c->config;
     EXPECT_EQ(device.data_.id, 17u) << c->config;
     EXPECT_EQ(config, original) << c->config;

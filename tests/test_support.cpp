@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <algorithm>
 #include <memory>
 
 #include <json/writer.h>
@@ -33,6 +34,19 @@ std::vector<std::string> CapturedStdout::Lines() const {
   std::istringstream text(buffer_.str());
   for (std::string line; std::getline(text, line);) lines.push_back(line);
   return lines;
+}
+
+std::vector<std::string> CapturedStdout::UnflushedLines() const {
+  const std::string text = Text();
+  std::vector<std::string> unflushed;
+  std::size_t start = 0;
+  for (std::size_t end = text.find('\n'); end != std::string::npos;
+       start = end + 1, end = text.find('\n', start)) {
+    if (!std::binary_search(buffer_.flushes.begin(), buffer_.flushes.end(), end + 1)) {
+      unflushed.push_back(text.substr(start, end - start));
+    }
+  }
+  return unflushed;
 }
 
 }  // namespace velk_test

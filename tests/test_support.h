@@ -22,16 +22,32 @@ namespace velk_test {
 std::string JournalLine(const Json::Value& event);
 std::vector<std::string> JournalLines();
 
-// Redirects std::cout into a string for as long as it lives.
+// Redirects std::cout into a string for as long as it lives, and notes where the stream was
+// flushed: every log line must end with std::endl (a newline and a flush), or the daemon's log
+// may lose or delay it.
 class CapturedStdout {
  public:
-  CapturedStdout() : previous_(std::cout.rdbuf(buffer_.rdbuf())) {}
+  CapturedStdout() : previous_(std::cout.rdbuf(&buffer_)) {}
   ~CapturedStdout() { std::cout.rdbuf(previous_); }
   std::string Text() const { return buffer_.str(); }
   std::vector<std::string> Lines() const;
+  // The lines whose newline was not followed at once by a flush.
+  std::vector<std::string> UnflushedLines() const;
 
  private:
-  std::ostringstream buffer_;
+  class Buffer : public std::stringbuf {
+   public:
+    // Characters written at each flush, in order.
+    std::vector<std::size_t> flushes;
+
+   protected:
+    int sync() override {
+      flushes.push_back(static_cast<std::size_t>(pptr() - pbase()));
+      return 0;
+    }
+  };
+
+  Buffer buffer_;
   std::streambuf* previous_;
 };
 

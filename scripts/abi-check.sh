@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Compares the ABI of a build with the committed baseline of its target and fails, printing
+# abidiff's report, on any difference. A deliberate change is accepted with abi-baseline.sh.
+# Usage: scripts/abi-check.sh BUILD_DIR TARGET   (e.g. build x86_64-linux-gnu)
+set -euo pipefail
+[[ $# -eq 2 ]] || { echo "usage: $0 BUILD_DIR TARGET" >&2; exit 2; }
+dir=$(realpath -m "$1") target=$2
+cd "$(dirname "$0")/.."
+source scripts/abi-lib.sh
+baseline=$(abi_baseline_file "$target")
+[[ -f $baseline ]] || {
+  echo "abi-check: no baseline $baseline; create it with scripts/abi-baseline.sh $dir $target" >&2
+  exit 1
+}
+
+echo "== ABI of $dir against $baseline"
+current="$dir/abi/$target.abi"
+abi_dump "$dir" "$current"
+if report=$(abi_diff "$baseline" "$current"); then
+  echo "abi-check: $target matches its baseline"
+  exit 0
+fi
+printf '%s\n' "$report"
+echo "abi-check: the ABI of $dir differs from $baseline (above, in abidiff's words)." >&2
+echo "abi-check: if the change is deliberate, run scripts/abi-baseline.sh $dir $target" \
+  "and commit the new baseline for review." >&2
+exit 1
