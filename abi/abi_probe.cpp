@@ -43,7 +43,7 @@ void velk_abi_Provider(Provider*) {}
 void velk_abi_DranAIDeviceProvider(DranAIDeviceProvider*) {}
 void velk_abi_VelkTemperatureProvider(VelkTemperatureProvider*) {}
 
-// The host functions that the plug-in calls (Part 4.1).
+// The host functions that the plug-in calls.
 void velk_abi_get_ttime(decltype(&get_ttime)) {}
 void velk_abi_DranVDevice_InitSetting(decltype(AsFunction(&DranVDevice::InitSetting))) {}
 void velk_abi_DranVDevice_Reset(decltype(AsFunction(&DranVDevice::Reset))) {}

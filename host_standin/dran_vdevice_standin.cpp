@@ -21,8 +21,8 @@ Json::Value Event(const char* call) {
   return event;
 }
 
-// The result type that the host's header gives an operation. The specification leaves most
-// of them to the host (Part 4.1), so the stand-in answers in whatever type its header says.
+// The result type that the host's header gives an operation. The plug-in reads few of them and
+// the daemon's headers choose the rest, so the stand-in answers in whatever type they say.
 template <typename Operation>
 struct ResultOfOperation;
 template <typename R, typename C, typename... A>

@@ -1,5 +1,5 @@
 // Variant host headers (see dran_vdevice.h here): the records, laid out otherwise than in host/
-// wherever the specification leaves the inner layout to the host.
+// wherever the inner layout is the host's own choice.
 #pragma once
 
 #include <cstdint>
@@ -7,7 +7,7 @@
 
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 
-// Seven packed bytes as the specification fixes them, the fields in the reverse order of
+// Seven packed bytes as the daemon's interface fixes them, the fields in the reverse order of
 // host/'s.
 #pragma pack(push, 1)
 struct ttime {

@@ -1,8 +1,8 @@
 // Variant host headers: a second, deliberately different reconstruction of the daemon's headers,
 // for the suite built with -DVELK_HOST_INCLUDE_DIR=tests/variant_host. They keep what the
-// specification fixes (the names, types and order of the members the plug-in touches, the
-// virtual-table order, the records' sizes) and differ from host/ wherever Part 2.1 and Part 4.1
-// leave the choice to the host: the inner layout of BAOSetting, pi_alert_, rule_value and ttime;
+// daemon's interface fixes (the names, types and order of the members the plug-in touches, the
+// virtual-table order, the records' sizes) and differ from host/ wherever the choice is the
+// host's own: the inner layout of BAOSetting, pi_alert_, rule_value and ttime;
 // untouched members added, removed and moved; initial values; constructor access; the result
 // types of the host operations whose results the plug-in does not read, and InitSetting's; the
 // class that first declares process and RunCheckThreshold; the pointer type create() returns.
