@@ -27,6 +27,7 @@ echo "-- building"
 cmake --build "$dir" -j"$jobs"
 echo "-- testing under qemu-mipsel"
 ctest --test-dir "$dir" -j"$jobs" --output-on-failure --timeout 300
+bash scripts/abi-check.sh "$dir" mipsel-openwrt-linux-musl
 
 plugin=$dir/bin/velk_temperature.so
 stripped=$(mktemp)
