@@ -55,7 +55,7 @@ musl_version=$(srcver musl)
 jsoncpp_version=$(srcver libjsoncpp)
 [[ -n $musl_version && -n $jsoncpp_version ]] || die "apt-get source cannot see musl or libjsoncpp"
 stamp=$( {
-  sha256sum "$0"
+  sha256sum < "$0"  # the content only: the same script called by another path is the same
   dpkg-query -W gcc-12-source binutils-mipsel-linux-gnu linux-libc-dev-mipsel-cross googletest
   echo "musl $musl_version libjsoncpp $jsoncpp_version"
 } | sha256sum | cut -d' ' -f1)
