@@ -4,13 +4,10 @@
 # baseline; commit the new file together with the change, for review.
 # Usage: scripts/abi-baseline.sh BUILD_DIR TARGET   (e.g. build x86_64-linux-gnu)
 set -euo pipefail
-[[ $# -eq 2 ]] || { echo "usage: $0 BUILD_DIR TARGET" >&2; exit 2; }
-dir=$(realpath -m "$1") target=$2
+source "$(dirname "$0")/abi-lib.sh"
+abi_build_args "$@"
 cd "$(dirname "$0")/.."
-source scripts/abi-lib.sh
-baseline=$(abi_baseline_file "$target")
 
-current="$dir/abi/$target.abi"
 abi_dump "$dir" "$current"
 if [[ -f $baseline ]]; then
   if report=$(abi_diff "$baseline" "$current"); then

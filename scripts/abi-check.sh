@@ -3,18 +3,15 @@
 # abidiff's report, on any difference. A deliberate change is accepted with abi-baseline.sh.
 # Usage: scripts/abi-check.sh BUILD_DIR TARGET   (e.g. build x86_64-linux-gnu)
 set -euo pipefail
-[[ $# -eq 2 ]] || { echo "usage: $0 BUILD_DIR TARGET" >&2; exit 2; }
-dir=$(realpath -m "$1") target=$2
+source "$(dirname "$0")/abi-lib.sh"
+abi_build_args "$@"
 cd "$(dirname "$0")/.."
-source scripts/abi-lib.sh
-baseline=$(abi_baseline_file "$target")
 [[ -f $baseline ]] || {
   echo "abi-check: no baseline $baseline; create it with scripts/abi-baseline.sh $dir $target" >&2
   exit 1
 }
 
 echo "== ABI of $dir against $baseline"
-current="$dir/abi/$target.abi"
 abi_dump "$dir" "$current"
 if report=$(abi_diff "$baseline" "$current"); then
   echo "abi-check: $target matches its baseline"

@@ -6,6 +6,16 @@ abi_baseline_file() {  # abi_baseline_file TARGET
   echo "abi/baseline/$1.abi"
 }
 
+# abi_build_args BUILD_DIR TARGET: the arguments of abi-check.sh and abi-baseline.sh, read
+# before they leave the caller's directory: sets dir (absolute), target, baseline (relative to
+# the checkout) and current (the build's own ABI file).
+abi_build_args() {
+  [[ $# -eq 2 ]] || { echo "usage: $0 BUILD_DIR TARGET" >&2; exit 2; }
+  dir=$(realpath -m "$1") target=$2
+  baseline=$(abi_baseline_file "$target")
+  current=$dir/abi/$target.abi
+}
+
 # abi_dump BUILD_DIR OUTPUT: builds the probe in the configured BUILD_DIR and writes its ABI to
 # OUTPUT, free of this checkout's paths (file names only in locations).
 abi_dump() {
