@@ -15,7 +15,7 @@ class LineReader {
   LineReader(std::streambuf& input, std::size_t max_bytes);
 
   // The next line, without its newline, into `line` (a last line without one counts).
-  // kTooLong as soon as a line passes max_bytes; nothing after that point has been read.
+  // kTooLong as soon as a line passes max_bytes; reading stops at its first byte past them.
   // What the stream buffer throws (a read error) reaches the caller.
   Result Next(std::string& line);
   // The number of the line Next returned last, or was reading when it threw.
