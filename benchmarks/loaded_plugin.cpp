@@ -4,10 +4,7 @@
 
 namespace velk_bench {
 
-LoadedPlugin::LoadedPlugin()
-    : library_(VELK_PLUGIN_PATH),
-      providers_(library_.GetProviders()),
-      provider_(&velk_run::FindDeviceProvider(providers_, VELK_PLUGIN_PATH)) {
+LoadedPlugin::LoadedPlugin() : library_(VELK_PLUGIN_PATH), providers_(library_.GetProviders()) {
   standin::HostJournal::Instance().Clear();
   standin::HostJournal::Instance().SetRecording(false);
 }
@@ -15,7 +12,7 @@ LoadedPlugin::LoadedPlugin()
 LoadedPlugin::~LoadedPlugin() { standin::HostJournal::Instance().Clear(); }
 
 std::unique_ptr<DranAIDevice> LoadedPlugin::NewDevice() const {
-  return std::unique_ptr<DranAIDevice>(provider_->create());
+  return library_.CreateDevice(providers_);
 }
 
 Json::Value ConfigWithSignals(int signals) {

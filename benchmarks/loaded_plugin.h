@@ -25,7 +25,6 @@ class LoadedPlugin {
  private:
   velk_run::PluginLibrary library_;
   std::vector<std::shared_ptr<Provider> > providers_;
-  const DranAIDeviceProvider* provider_;
 };
 
 // Sends std::cout to /dev/null for as long as it lives.

@@ -4,13 +4,12 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <string>
 
 #include "benchmarks/heap_counter.h"
 #include "benchmarks/loaded_plugin.h"
-#include "runner/config_file.h"
 #include "runner/device_session.h"
+#include "runner/input.h"
 
 namespace velk_bench {
 namespace {
@@ -46,24 +45,26 @@ BENCHMARK(BM_MandatedOutput);
 // formatted and written to a file. The file is unlinked at once, so it goes with the run.
 void BM_RunnerReading(benchmark::State& state) {
   std::string path = "/tmp/velk-events-XXXXXX";
-  const int fd = mkstemp(&path[0]);
-  if (fd < 0) {
+  const int events = mkstemp(&path[0]);
+  if (events < 0) {
     state.SkipWithError("no temporary file for the events");
     return;
   }
-  close(fd);
-  std::ofstream events(path, std::ios::binary);
   unlink(path.c_str());
   SilencedStdout silence;
-  velk_run::DeviceSession session(VELK_PLUGIN_PATH, events);
-  session.SetDataId(17);
-  session.Configure(velk_run::LoadConfig(VELK_EXAMPLES_DIR "/temperature.json"));
-  short raw = 0;
-  for (auto _ : state) {
-    session.Process(raw);
-    raw = NextRaw(raw);
+  {
+    velk_run::DeviceSession session(VELK_PLUGIN_PATH, events);
+    session.Configure(17, velk_run::ReadConfig(VELK_EXAMPLES_DIR "/temperature.json"),
+                      "the example configuration");
+    short raw = 0;
+    std::uint64_t line = 0;
+    for (auto _ : state) {
+      session.Process(raw, ++line, 0);
+      raw = NextRaw(raw);
+    }
+    session.Finish();
   }
-  session.Finish();
+  close(events);
 }
 BENCHMARK(BM_RunnerReading);
 

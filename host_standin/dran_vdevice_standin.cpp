@@ -7,19 +7,13 @@
 #include "framework/ai_data.h"
 #include "host/dran_ai_device.h"
 #include "host_standin/host_journal.h"
-#include "host_standin/record_format.h"
 
+using standin::HostCall;
 using standin::HostJournal;
 
 namespace {
 
 HostJournal& Journal() { return HostJournal::Instance(); }
-
-Json::Value Event(const char* call) {
-  Json::Value event(Json::objectValue);
-  event["call"] = call;
-  return event;
-}
 
 // The result type that the host's header gives an operation. The plug-in reads few of them and
 // the daemon's headers choose the rest, so the stand-in answers in whatever type they say.
@@ -43,21 +37,8 @@ Result<Operation> Reply(Answer answer) {
 }
 
 void RecordPlainCall(const char* call, DranVDevice* device) {
-  if (Journal().Recording()) Journal().Record(Event(call));
+  if (Journal().Recording()) Journal().Record(HostCall(call));
   Journal().Intercept(call, device);
-}
-
-// A record argument: its bytes as they were at the call, and decoded when it is whole.
-void AddRecord(Json::Value& event, const unsigned char* data, unsigned int length) {
-  event["length"] = length;
-  if (data == nullptr) {
-    event["record"] = Json::Value();
-    return;
-  }
-  event["record"] = standin::ToHex(data, length);
-  if (length != sizeof(AI_Data_t)) return;
-  const Json::Value decoded = standin::DecodeRecord(data);
-  for (const auto& name : decoded.getMemberNames()) event[name] = decoded[name];
 }
 
 }  // namespace
@@ -97,9 +78,9 @@ Result<&DranAIDevice::Init> DranAIDevice::Init(std::weak_ptr<DranController> con
 Result<&DranVDevice::InitSetting> DranVDevice::InitSetting(const Json::Value&) {
   const bool result = Journal().InitSettingResult();
   if (Journal().Recording()) {
-    Json::Value event = Event("InitSetting");
-    event["result"] = result;
-    Journal().Record(std::move(event));
+    HostCall call("InitSetting");
+    call.AddBool("result", result);
+    Journal().Record(call);
   }
   Journal().Intercept("InitSetting", this);
   return Reply<&DranVDevice::InitSetting>(result);
@@ -112,11 +93,11 @@ Result<&DranVDevice::IsSupportDevice> DranVDevice::IsSupportDevice(const std::st
 Result<&DranVDevice::SendSP> DranVDevice::SendSP(int sp_id, const unsigned char* data,
                                                  unsigned int length, bool publish) {
   if (Journal().Recording()) {
-    Json::Value event = Event("SendSP");
-    event["sp_id"] = sp_id;
-    event["publish"] = publish;
-    AddRecord(event, data, length);
-    Journal().Record(std::move(event));
+    HostCall call("SendSP");
+    call.AddInt("sp_id", sp_id);
+    call.AddBool("publish", publish);
+    call.AddRecord(data, length);
+    Journal().Record(call);
   }
   Journal().Intercept("SendSP", this);
   return Reply<&DranVDevice::SendSP>(length);
@@ -151,12 +132,12 @@ Result<&DranVDevice::CheckThreshold> DranVDevice::CheckThreshold(const std::stri
                                                                  const std::string& name,
                                                                  const float& value, int level) {
   if (Journal().Recording()) {
-    Json::Value event = Event("CheckThreshold");
-    event["key"] = key;
-    event["name"] = name;
-    event["value"] = static_cast<double>(value);
-    event["level"] = level;
-    Journal().Record(std::move(event));
+    HostCall call("CheckThreshold");
+    call.AddText("key", key);
+    call.AddText("name", name);
+    call.AddFloat("value", value);
+    call.AddInt("level", level);
+    Journal().Record(call);
   }
   Journal().Intercept("CheckThreshold", this);
   rule_value rule;
@@ -171,11 +152,11 @@ Result<&DranVDevice::CheckThreshold> DranVDevice::CheckThreshold(const std::stri
 bool DranVDevice::CheckAOReport(const std::string& key, float value) {
   const bool result = Journal().NextReportResult();
   if (Journal().Recording()) {
-    Json::Value event = Event("CheckAOReport");
-    event["key"] = key;
-    event["value"] = static_cast<double>(value);
-    event["result"] = result;
-    Journal().Record(std::move(event));
+    HostCall call("CheckAOReport");
+    call.AddText("key", key);
+    call.AddFloat("value", value);
+    call.AddBool("result", result);
+    Journal().Record(call);
   }
   Journal().Intercept("CheckAOReport", this);
   return result;
@@ -184,12 +165,10 @@ bool DranVDevice::CheckAOReport(const std::string& key, float value) {
 bool DranVDevice::DoBatchCheckThreshold(const std::vector<rule_value>& rules) {
   const bool result = Journal().NextBatchResult();
   if (Journal().Recording()) {
-    Json::Value event = Event("DoBatchCheckThreshold");
-    Json::Value keys(Json::arrayValue);
-    for (const rule_value& rule : rules) keys.append(rule.key);
-    event["rules"] = keys;
-    event["result"] = result;
-    Journal().Record(std::move(event));
+    HostCall call("DoBatchCheckThreshold");
+    call.AddRuleKeys("rules", rules);
+    call.AddBool("result", result);
+    Journal().Record(call);
   }
   Journal().Intercept("DoBatchCheckThreshold", this);
   return result;
@@ -198,9 +177,9 @@ bool DranVDevice::DoBatchCheckThreshold(const std::vector<rule_value>& rules) {
 Result<&DranVDevice::SaveDeviceHistory> DranVDevice::SaveDeviceHistory(const unsigned char* data,
                                                                        unsigned int length) {
   if (Journal().Recording()) {
-    Json::Value event = Event("SaveDeviceHistory");
-    AddRecord(event, data, length);
-    Journal().Record(std::move(event));
+    HostCall call("SaveDeviceHistory");
+    call.AddRecord(data, length);
+    Journal().Record(call);
   }
   Journal().Intercept("SaveDeviceHistory", this);
   return Reply<&DranVDevice::SaveDeviceHistory>(true);

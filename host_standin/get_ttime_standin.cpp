@@ -1,7 +1,6 @@
 // The stand-in's get_ttime: the host's record time, read off a Boost local time.
 #include "host/dran_records.h"
 #include "host_standin/host_journal.h"
-#include "host_standin/record_format.h"
 
 ttime get_ttime(boost::posix_time::ptime time) {
   ttime stamp{};
@@ -17,10 +16,9 @@ ttime get_ttime(boost::posix_time::ptime time) {
   }
   standin::HostJournal& journal = standin::HostJournal::Instance();
   if (journal.Recording()) {
-    Json::Value event(Json::objectValue);
-    event["call"] = "get_ttime";
-    event["time"] = standin::FormatTime(stamp);
-    journal.Record(std::move(event));
+    standin::HostCall call("get_ttime");
+    call.AddTime("time", stamp);
+    journal.Record(call);
   }
   journal.Intercept("get_ttime");
   return stamp;

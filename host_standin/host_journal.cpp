@@ -40,10 +40,10 @@ void HostJournal::ThrowOn(const std::string& call, int occurrence) {
 
 void HostJournal::OnCall(const std::string& call, Hook hook) { hooks_[call] = std::move(hook); }
 
-void HostJournal::Record(Json::Value event) {
+void HostJournal::Record(const HostCall& call) {
   if (!recording_) return;
-  if (listener_) listener_(event);
-  if (keep_calls_) calls_.push_back(std::move(event));
+  if (listener_) listener_(call);
+  if (keep_calls_) calls_.push_back(ToJson(call));
 }
 
 void HostJournal::Intercept(const char* call, DranVDevice* device) {

@@ -11,13 +11,15 @@
 
 #include <json/value.h>
 
+#include "host_standin/host_call.h"
+
 class DranVDevice;
 
 namespace standin {
 
 class HostJournal {
  public:
-  using Listener = std::function<void(const Json::Value& event)>;
+  using Listener = std::function<void(const HostCall& call)>;
   using Hook = std::function<void(DranVDevice& device)>;
 
   static HostJournal& Instance();
@@ -29,7 +31,7 @@ class HostJournal {
   // With recording off the services still answer (scripts, rule queue) but keep no events.
   void SetRecording(bool on) { recording_ = on; }
   bool Recording() const { return recording_; }
-  // Called with each event as it is recorded, e.g. to print it.
+  // Called with each call as it is recorded, e.g. to print it, before it is kept as JSON.
   void SetListener(Listener listener) { listener_ = std::move(listener); }
   // A long run that only prints its events need not keep them all.
   void SetKeepCalls(bool keep) { keep_calls_ = keep; }
@@ -51,7 +53,7 @@ class HostJournal {
   // Used by the stand-in's services: Record keeps the event (only while recording), then
   // Intercept runs the call's hook and its scripted failure. Neither allocates when nothing
   // is scripted, so a benchmark sees only the plug-in's own cost.
-  void Record(Json::Value event);
+  void Record(const HostCall& call);
   void Intercept(const char* call, DranVDevice* device = nullptr);
   bool NextReportResult() { return Next(report_results_); }
   bool NextBatchResult() { return Next(batch_results_); }

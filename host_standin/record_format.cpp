@@ -1,20 +1,21 @@
 #include "host_standin/record_format.h"
 
 #include <cstdio>
-#include <cstring>
-
-#include "framework/ai_data.h"
 
 namespace standin {
 
-std::string ToHex(const unsigned char* bytes, std::size_t length) {
+void AppendHex(const unsigned char* bytes, std::size_t length, std::string& text) {
   static const char kDigits[] = "0123456789abcdef";
-  std::string text;
-  text.reserve(length * 2);
   for (std::size_t i = 0; i < length; ++i) {
     text += kDigits[bytes[i] >> 4];
     text += kDigits[bytes[i] & 0x0f];
   }
+}
+
+std::string ToHex(const unsigned char* bytes, std::size_t length) {
+  std::string text;
+  text.reserve(length * 2);
+  AppendHex(bytes, length, text);
   return text;
 }
 
@@ -45,16 +46,6 @@ std::string FormatTime(const ttime& time) {
                 unsigned{time.month}, unsigned{time.day}, unsigned{time.hour},
                 unsigned{time.minute}, unsigned{time.second});
   return text;
-}
-
-Json::Value DecodeRecord(const unsigned char* record) {
-  AI_Data_t data;
-  std::memcpy(&data, record, sizeof(data));
-  Json::Value decoded(Json::objectValue);
-  decoded["data_id"] = Json::UInt(data.id);
-  decoded["value"] = static_cast<double>(data.value);
-  decoded["time"] = FormatTime(data.time);
-  return decoded;
 }
 
 }  // namespace standin

@@ -1,5 +1,5 @@
-// Text forms of the host's records for people and tests: records as lower-case hex, the
-// record decoded into its fields, and the record time as "YYYY-MM-DD HH:MM:SS".
+// Text forms of the host's records for people and tests: records as lower-case hex and the
+// record time as "YYYY-MM-DD HH:MM:SS".
 #pragma once
 
 #include <cstddef>
@@ -7,18 +7,15 @@
 #include <string>
 #include <vector>
 
-#include <json/value.h>
-
 #include "host/dran_records.h"
 
 namespace standin {
 
 std::string ToHex(const unsigned char* bytes, std::size_t length);
+void AppendHex(const unsigned char* bytes, std::size_t length, std::string& text);
 // Empty when the text is not an even number of hex digits.
 std::optional<std::vector<unsigned char>> FromHex(const std::string& text);
 
 std::string FormatTime(const ttime& time);
-// {"data_id", "value", "time"} of a 15-byte record.
-Json::Value DecodeRecord(const unsigned char* record);
 
 }  // namespace standin

@@ -90,9 +90,7 @@ class OverridingDevice : public VelkTemperature {
 
  private:
   static void Note(const char* call) {
-    Json::Value event(Json::objectValue);
-    event["call"] = call;
-    standin::HostJournal::Instance().Record(std::move(event));
+    standin::HostJournal::Instance().Record(standin::HostCall(call));
   }
 };
 

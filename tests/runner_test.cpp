@@ -1,9 +1,17 @@
-// velk-run through its command line, in-process: what a person sees on each stream and the
-// exit status, for good runs and for every kind of bad input.
+// velk-run through its command line, run as its own process: what a person sees on each
+// stream and the exit status, for good runs and for every kind of bad input and plug-in.
 #include <fcntl.h>
 #include <json/reader.h>
+#include <json/writer.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -12,9 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "runner/cli.h"
-#include "runner/descriptor_input.h"
 #include "test_support.h"
+#include "velk_run_command.h"
 
 namespace {
 
@@ -22,9 +29,8 @@ using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
 struct Outcome {
-  int status;
-  std::string log;  // the plug-in's standard output
-  std::string out;  // the runner's own output (--help, --decode)
+  int status = -1;  // the exit status, or 128 and the signal that ended it
+  std::string log;  // standard output: the plug-in's log, or --help and --decode
   std::string err;
   std::vector<Json::Value> events;  // the JSON lines of err
   std::string message;              // the other lines of err
@@ -46,33 +52,100 @@ class TempFile {
   std::string path_;
 };
 
-// The stream that goes to /dev/full for a run: the plug-in's log, the runner's own output
-// or standard error.
-enum class Full { kNone, kLog, kOut, kErr };
+// Where a run's standard streams go besides the test's own pipes.
+struct Streams {
+  int in = -2;   // -2: a pipe from the test; -1: closed; else this descriptor
+  int out = -2;  // -2: a pipe to the test; else this descriptor (/dev/full)
+  int err = -2;  // -2: a socket to the test that keeps each write apart; else this descriptor
+  rlim_t address_space = RLIM_INFINITY;
+};
 
-class RunnerTest : public velk_test::JournalTest {
- protected:
-  Outcome Run(std::vector<std::string> arguments, const std::string& input = "",
-              Full full = Full::kNone) {
-    std::istringstream in(input);
-    return RunWith(arguments, in, full);
+// velk-run as a child process. Standard error is a sequenced-packet socket, so every write
+// velk-run makes arrives as one piece: each must hold whole lines.
+class VelkRun {
+ public:
+  explicit VelkRun(const std::vector<std::string>& arguments, const Streams& streams = {}) {
+    std::vector<std::string> words = {VELK_RUN_COMMAND};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(&word[0]);
+    argv.push_back(nullptr);
+    int in[2] = {streams.in, -1}, out[2] = {-1, streams.out}, err[2] = {-1, streams.err};
+    if (streams.in == -2) {
+      EXPECT_EQ(pipe2(in, O_CLOEXEC), 0);
+    }
+    if (streams.out == -2) {
+      EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
+    }
+    if (streams.err == -2) {
+      EXPECT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, err), 0);
+    }
+    // A run that ends before it has read its input must not end the test with it.
+    signal(SIGPIPE, SIG_IGN);
+    pid_ = fork();
+    if (pid_ == 0) {
+      signal(SIGPIPE, SIG_DFL);
+      if (in[0] < 0)
+        close(0);
+      else
+        dup2(in[0], 0);
+      dup2(out[1], 1);
+      dup2(err[1], 2);
+      const rlimit limit{streams.address_space, streams.address_space};
+      setrlimit(RLIMIT_AS, &limit);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    if (streams.in == -2) close(in[0]), input_ = in[1];
+    if (streams.out == -2) close(out[1]), output_ = out[0];
+    if (streams.err == -2) close(err[1]), errors_ = err[0];
+  }
+  ~VelkRun() {
+    if (pid_ > 0) Finish();
   }
 
-  Outcome RunWith(std::vector<std::string> arguments, std::istream& in, Full full = Full::kNone) {
-    std::ofstream device_full("/dev/full");
-    std::ostringstream out;
-    std::ostringstream err;
-    Outcome outcome;
-    {
-      velk_test::CapturedStdout log;
-      if (full == Full::kLog) std::cout.rdbuf(device_full.rdbuf());
-      std::ostream& to_out = full == Full::kOut ? device_full : static_cast<std::ostream&>(out);
-      std::ostream& to_err = full == Full::kErr ? device_full : static_cast<std::ostream&>(err);
-      outcome.status = velk_run::RunCli(arguments, in, to_out, to_err);
-      outcome.log = log.Text();
+  // Input that a run which has ended cannot take any more is dropped.
+  void Write(const std::string& text) {
+    const ssize_t written = write(input_, text.data(), text.size());
+    if (written < 0 && errno == EPIPE) return;
+    EXPECT_EQ(written, static_cast<ssize_t>(text.size())) << std::strerror(errno);
+  }
+  void CloseInput() {
+    if (input_ >= 0) close(input_);
+    input_ = -1;
+  }
+
+  // The next write on standard error, or "" when none comes within the deadline.
+  std::string NextWrite() {
+    while (writes_.empty() && Drain()) {
     }
-    outcome.out = out.str();
-    outcome.err = err.str();
+    if (writes_.empty()) return "";
+    std::string write = writes_.front();
+    writes_.erase(writes_.begin());
+    return write;
+  }
+
+  Outcome Finish() {
+    CloseInput();
+    while (Drain()) {
+    }
+    Outcome outcome;
+    int status = 0;
+    if (output_ >= 0 || errors_ >= 0) {
+      ADD_FAILURE() << "velk-run did not end within the deadline";
+      kill(pid_, SIGKILL);
+    }
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    for (int fd : {output_, errors_}) {
+      if (fd >= 0) close(fd);
+    }
+    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    outcome.log = log_;
+    for (const std::string& write : all_writes_) {
+      EXPECT_EQ(write.back(), '\n') << "a write of part of a line: " << write;
+      outcome.err += write;
+    }
     std::istringstream lines(outcome.err);
     for (std::string line; std::getline(lines, line);) {
       Json::Value event;
@@ -87,22 +160,67 @@ class RunnerTest : public velk_test::JournalTest {
     return outcome;
   }
 
-  static std::vector<std::string> Plugin(std::vector<std::string> rest) {
-    rest.insert(rest.begin(), {"--plugin", VELK_PLUGIN_PATH});
-    return rest;
+ private:
+  // Takes what has arrived on standard output and standard error; false once both are closed
+  // or nothing came for a minute (emulated runs are slow).
+  bool Drain() {
+    pollfd watched[2] = {{output_, POLLIN, 0}, {errors_, POLLIN, 0}};
+    if (output_ < 0 && errors_ < 0) return false;
+    if (poll(watched, 2, 60000) <= 0) return false;
+    char buffer[256 * 1024];
+    if (watched[0].revents != 0) {
+      const ssize_t got = read(output_, buffer, sizeof(buffer));
+      if (got > 0) log_.append(buffer, static_cast<std::size_t>(got));
+      if (got <= 0) close(output_), output_ = -1;
+    }
+    if (watched[1].revents != 0) {
+      const ssize_t got = recv(errors_, buffer, sizeof(buffer), 0);
+      if (got > 0) writes_.emplace_back(buffer, static_cast<std::size_t>(got));
+      if (got > 0) all_writes_.push_back(writes_.back());
+      if (got <= 0) close(errors_), errors_ = -1;
+    }
+    return true;
   }
 
-  static int Count(const Outcome& outcome, const std::string& call) {
-    int n = 0;
-    for (const Json::Value& event : outcome.events) n += event["call"].asString() == call;
-    return n;
-  }
+  pid_t pid_ = -1;
+  int input_ = -1;
+  int output_ = -1;
+  int errors_ = -1;
+  std::string log_;
+  std::vector<std::string> writes_;
+  std::vector<std::string> all_writes_;
 };
 
-TEST_F(RunnerTest, ExampleRunPublishesAndSavesEachReadingOnce) {
+Outcome RunVelk(const std::vector<std::string>& arguments, const std::string& input = "",
+                const Streams& streams = {}) {
+  VelkRun run(arguments, streams);
+  if (streams.in == -2) run.Write(input);
+  return run.Finish();
+}
+
+std::vector<std::string> Plugin(std::vector<std::string> rest) {
+  rest.insert(rest.begin(), {"--plugin", VELK_PLUGIN_PATH});
+  return rest;
+}
+
+std::string Faulty(const std::string& fault) {
+  return std::string(VELK_FAULTY_PLUGIN_DIR) + "/velk_faulty_" + fault + ".so";
+}
+
+int Count(const Outcome& outcome, const std::string& call) {
+  int n = 0;
+  for (const Json::Value& event : outcome.events) n += event["call"].asString() == call;
+  return n;
+}
+
+std::size_t Lines(const std::string& text) {
+  return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+TEST(RunnerTest, ExampleRunPublishesAndSavesEachReadingOnce) {
   const Outcome run =
-      Run(Plugin({"--data-id", "17", "--config",
-                  std::string(VELK_EXAMPLES_DIR) + "/temperature.json", "1000", "2001", "-5"}));
+      RunVelk(Plugin({"--data-id", "17", "--config",
+                      std::string(VELK_EXAMPLES_DIR) + "/temperature.json", "1000", "2001", "-5"}));
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.log,
             "InitSetting 17 b_mode_:3\n"
@@ -134,25 +252,41 @@ TEST_F(RunnerTest, ExampleRunPublishesAndSavesEachReadingOnce) {
     }
   }
   EXPECT_EQ(published, (std::vector<float>{20.0f, 80.0f, -40.0f}));
+
+  // Every line as the journal's JSON has always been written: members in byte-wise order,
+  // floats with nine significant digits and ".0", no blanks.
+  Json::StreamWriterBuilder journal_format;
+  journal_format["indentation"] = "";
+  journal_format["emitUTF8"] = true;
+  journal_format["precision"] = 9;
+  std::string rewritten;
+  for (const Json::Value& event : run.events)
+    rewritten += Json::writeString(journal_format, event) + "\n";
+  EXPECT_EQ(run.err, rewritten);
 }
 
-TEST_F(RunnerTest, ReadsStandardInputSkippingBlankAndCommentLines) {
-  const Outcome run = Run(Plugin({}), "# counts\n1000\n\n  1500  \n");
+TEST(RunnerTest, ReadsStandardInputSkippingBlankAndCommentLines) {
+  // Without --config the device still gets a configuration, which stamps the identifier.
+  const Outcome run = RunVelk(Plugin({"--data-id", "5"}), "# counts\n1000\n\n  1500  \n");
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(
       run.log,
       "VelkTemperature process 1000\nrvSize is 1\nVelkTemperature process 1500\nrvSize is 1\n");
   EXPECT_EQ(Count(run, "SaveDeviceHistory"), 2);
+  for (const Json::Value& event : run.events) {
+    if (event.isMember("data_id")) {
+      EXPECT_EQ(event["data_id"].asUInt(), 5u) << event;
+    }
+  }
 }
 
-TEST_F(RunnerTest, EventLinesAreEscapedJson) {
+TEST(RunnerTest, EventLinesAreEscapedJson) {
   const TempFile config(
       R"({"appSetting":{"b_mode":"3"},"thresholdSetting":{"q\"uote\\back\nline":{}}})");
-  const Outcome run = Run(Plugin({"--config", config.path(), "1000"}));
+  const Outcome run = RunVelk(Plugin({"--config", config.path(), "1000"}));
   ASSERT_EQ(run.status, 0) << run.err;
   // Every line on standard error parsed as one JSON object, and the rule name kept its bytes.
-  EXPECT_EQ(run.events.size(),
-            static_cast<std::size_t>(std::count(run.err.begin(), run.err.end(), '\n')));
+  EXPECT_EQ(run.events.size(), Lines(run.err));
   bool saw_rule = false;
   for (const Json::Value& event : run.events) {
     if (event["call"] == "CheckThreshold" && event["key"] == "value") {
@@ -163,8 +297,8 @@ TEST_F(RunnerTest, EventLinesAreEscapedJson) {
   EXPECT_TRUE(saw_rule);
 }
 
-TEST_F(RunnerTest, BadLineOnStandardInputStopsAfterTheReadingsBeforeIt) {
-  const Outcome run = Run(Plugin({}), "1000\n# fine\n1500\nwarm\n2000\n");
+TEST(RunnerTest, BadLineOnStandardInputStopsAfterTheReadingsBeforeIt) {
+  const Outcome run = RunVelk(Plugin({}), "1000\n# fine\n1500\nwarm\n2000\n");
   EXPECT_EQ(run.status, 1);
   EXPECT_THAT(run.err, HasSubstr("line 4 of standard input: 'warm' is not a reading"));
   EXPECT_THAT(run.err, HasSubstr("the 2 readings before it were processed"));
@@ -183,16 +317,15 @@ TEST_F(RunnerTest, BadLineOnStandardInputStopsAfterTheReadingsBeforeIt) {
        "line 2 of standard input is longer than 4096 bytes, the limit"},
   };
   for (const auto& bad : bad_lines) {
-    const Outcome refused = Run(Plugin({}), bad.input + "2000\n");
+    const Outcome refused = RunVelk(Plugin({}), bad.input + "2000\n");
     EXPECT_EQ(refused.status, 1) << bad.message;
     EXPECT_THAT(refused.message, StartsWith("velk-run: " + bad.message));
-    EXPECT_EQ(std::count(refused.message.begin(), refused.message.end(), '\n'), 1)
-        << refused.message;
+    EXPECT_EQ(Lines(refused.message), 1u) << refused.message;
     EXPECT_EQ(Count(refused, "SaveDeviceHistory"), bad.input.size() > 10) << bad.message;
   }
 }
 
-TEST_F(RunnerTest, StandardInputThatCannotBeReadIsNoEndOfInput) {
+TEST(RunnerTest, StandardInputThatCannotBeReadIsNoEndOfInput) {
   int pipe_ends[2];
   ASSERT_EQ(pipe(pipe_ends), 0);
   ASSERT_EQ(write(pipe_ends[1], "1000\n", 5), 5);
@@ -210,9 +343,9 @@ TEST_F(RunnerTest, StandardInputThatCannotBeReadIsNoEndOfInput) {
                "; no reading was processed"},
   };
   for (const auto& input : unreadable) {
-    velk_run::DescriptorInput descriptor(input.fd);
-    std::istream in(&descriptor);
-    const Outcome run = RunWith(Plugin({}), in);
+    Streams streams;
+    streams.in = input.fd;
+    const Outcome run = RunVelk(Plugin({}), "", streams);
     EXPECT_EQ(run.status, 1) << input.message;
     EXPECT_EQ(run.message, "velk-run: cannot read " + input.message + "\n");
   }
@@ -221,87 +354,50 @@ TEST_F(RunnerTest, StandardInputThatCannotBeReadIsNoEndOfInput) {
   close(pipe_ends[1]);
 }
 
-TEST_F(RunnerTest, OutputThatCannotBeWrittenFailsTheRun) {
-  const std::string full = std::strerror(ENOSPC);
+TEST(RunnerTest, OutputThatCannotBeWrittenFailsTheRun) {
+  const int full = open("/dev/full", O_WRONLY);
+  ASSERT_GE(full, 0);
+  const std::string no_space = std::strerror(ENOSPC);
+  Streams log_full, err_full;
+  log_full.out = full;
+  err_full.err = full;
   const struct {
-    Full full;
+    Streams streams;
     std::vector<std::string> arguments;
     std::string message;  // none when standard error is what failed
   } lost[] = {
-      {Full::kLog, Plugin({}),
+      {log_full, Plugin({}),
        "velk-run: cannot write the plug-in's log to standard output; stopped after 1 reading\n"},
-      {Full::kErr, Plugin({}), ""},
-      {Full::kOut,
+      {err_full, Plugin({}), ""},
+      {log_full,
        {"--decode", "11000000cdcca441ea070c08051e16"},
-       "velk-run: cannot write the decoded record: " + full + "\n"},
-      {Full::kOut, {"--help"}, "velk-run: cannot write the usage: " + full + "\n"},
+       "velk-run: cannot write the decoded record: " + no_space + "\n"},
+      {log_full, {"--help"}, "velk-run: cannot write the usage: " + no_space + "\n"},
   };
   for (const auto& output : lost) {
-    const Outcome run = Run(output.arguments, "1000\n1500\n", output.full);
+    const Outcome run = RunVelk(output.arguments, "1000\n1500\n", output.streams);
     EXPECT_EQ(run.status, 1) << output.arguments.back();
     EXPECT_EQ(run.message, output.message);
   }
+  close(full);
 }
 
-// Takes each write as one piece.
-class WriteRecorder : public std::streambuf {
- public:
-  std::vector<std::string> writes;
-
- protected:
-  std::streamsize xsputn(const char* text, std::streamsize size) override {
-    writes.emplace_back(text, static_cast<std::size_t>(size));
-    return size;
-  }
-  int_type overflow(int_type c) override {
-    writes.emplace_back(1, traits_type::to_char_type(c));
-    return c;
-  }
-};
-
-// Gives one line per read, noting how many writes had reached `events` at each.
-class LinePerRead : public std::streambuf {
- public:
-  LinePerRead(std::vector<std::string> lines, const WriteRecorder& events)
-      : lines_(std::move(lines)), events_(events) {}
-  std::vector<std::size_t> writes_seen;
-
- protected:
-  int_type underflow() override {
-    writes_seen.push_back(events_.writes.size());
-    if (next_ == lines_.size()) return traits_type::eof();
-    std::string& line = lines_[next_++];
-    setg(&line[0], &line[0], &line[0] + line.size());
-    return traits_type::to_int_type(line[0]);
-  }
-
- private:
-  std::vector<std::string> lines_;
-  std::size_t next_ = 0;
-  const WriteRecorder& events_;
-};
-
-TEST_F(RunnerTest, EachReadingsEventsGoOutInOneWriteBeforeTheNextReading) {
-  WriteRecorder events;
-  std::ostream err(&events);
-  LinePerRead lines({"1000\n", "1500\n"}, events);
-  std::istream in(&lines);
-  std::ostringstream out;
-  velk_test::CapturedStdout log;
-  ASSERT_EQ(velk_run::RunCli(Plugin({}), in, out, err), 0);
-
-  EXPECT_EQ(lines.writes_seen, (std::vector<std::size_t>{0, 1, 2}));
-  ASSERT_EQ(events.writes.size(), 2u);
-  for (const std::string& write : events.writes) {
-    EXPECT_EQ(std::count(write.begin(), write.end(), '\n'), 6) << write;
-    EXPECT_EQ(write.back(), '\n');
+TEST(RunnerTest, EachStepsEventsGoOutInOneWriteBeforeTheNextReading) {
+  VelkRun run(Plugin({}));
+  EXPECT_THAT(run.NextWrite(), StartsWith(R"({"call":"InitSetting")"));
+  for (const char* reading : {"1000\n", "1500\n"}) {
+    run.Write(reading);
+    // The round's six calls in one write, there before the next reading is given.
+    const std::string write = run.NextWrite();
+    EXPECT_EQ(Lines(write), 6u) << write;
     EXPECT_THAT(write, HasSubstr("\"call\":\"SaveDeviceHistory\""));
   }
+  EXPECT_EQ(run.Finish().status, 0);
 }
 
-TEST_F(RunnerTest, BadReadingArgumentsAreRefusedBeforeAnyRound) {
+TEST(RunnerTest, BadReadingArgumentsAreRefusedBeforeAnyRound) {
   for (const std::string bad : {"abc", "32768", "-32769", "1.5", "0x10", "12abc", " "}) {
-    const Outcome run = Run(Plugin({"1000", bad}));
+    const Outcome run = RunVelk(Plugin({"1000", bad}));
     EXPECT_EQ(run.status, 2) << bad;
     EXPECT_THAT(run.err, HasSubstr("reading '" + bad + "' (argument 2 of the readings)")) << bad;
     EXPECT_THAT(run.err, HasSubstr("no reading was processed"));
@@ -309,126 +405,192 @@ TEST_F(RunnerTest, BadReadingArgumentsAreRefusedBeforeAnyRound) {
     EXPECT_EQ(run.log, "") << bad;
   }
   for (const std::string good : {"32767", "-32768", "+7", "-0"}) {
-    EXPECT_EQ(Run(Plugin({good})).status, 0) << good;
+    EXPECT_EQ(RunVelk(Plugin({good})).status, 0) << good;
   }
 }
 
-TEST_F(RunnerTest, HostFailureNamesTheReadingAndWhatWentThrough) {
-  journal().ThrowOn("SaveDeviceHistory", 2);
-  const Outcome run = Run(Plugin({}), "1000\n1500\n2000\n");
-  EXPECT_EQ(run.status, 1);
-  EXPECT_THAT(run.err, HasSubstr("reading 1500 on line 2 of standard input failed: "
-                                 "scripted failure of SaveDeviceHistory; "
-                                 "the 1 reading before it was processed"));
-}
-
-TEST_F(RunnerTest, ConfigurationFileProblemsAreOneLineErrors) {
-  const Outcome missing = Run(Plugin({"--config", "/nonexistent/velk.json", "1000"}));
-  EXPECT_EQ(missing.status, 1);
-  EXPECT_EQ(missing.err,
-            "velk-run: cannot read config /nonexistent/velk.json: No such file or directory\n");
-
+TEST(RunnerTest, ConfigurationFileProblemsAreOneLineErrors) {
   const TempFile broken("{\n  \"appSetting\": {\"b_mode\": 3 \"x\"}\n}\n");
-  const Outcome invalid = Run(Plugin({"--config", broken.path(), "1000"}));
+  const Outcome invalid = RunVelk(Plugin({"--config", broken.path(), "1000"}));
   EXPECT_EQ(invalid.status, 1);
-  EXPECT_THAT(invalid.err, StartsWith("velk-run: config " + broken.path() +
-                                      " is not valid JSON: Line 2, Column"));
-  EXPECT_EQ(std::count(invalid.err.begin(), invalid.err.end(), '\n'), 1) << invalid.err;
+  EXPECT_THAT(invalid.err, StartsWith("velk-run: config '" + broken.path() +
+                                      "' is not valid JSON: Line 2, Column"));
+  EXPECT_EQ(Lines(invalid.err), 1u) << invalid.err;
   EXPECT_EQ(invalid.log, "");
 
   const TempFile two_values("{\"appSetting\": {\"b_mode\": 3}}\n{\"appSetting\": {}}\n");
+  // jsoncpp reads a NUL byte as the end of the text.
+  const TempFile after_nul(std::string("{}\n\0{\"appSetting\": 3}", 20));
+  std::string huge = "[0";
+  for (int i = 0; i < 5000000; ++i) huge += ",0";
+  const TempFile no_room(huge + "]");
   const std::string directory = ::testing::TempDir();
+  const std::string forged = "/nonexistent/\x1b[31m\nvelk-run: forged";
   const struct {
     std::string path;
     std::string message;
+    bool limit = false;  // run with an address space too small for the file's value
   } refused[] = {
-      {two_values.path(), "velk-run: config " + two_values.path() +
-                              " is not valid JSON: Line 2, Column 1: Extra non-whitespace"},
-      {directory, "velk-run: cannot read config " + directory + ": " + std::strerror(EISDIR)},
-      {"/dev/zero", "velk-run: config /dev/zero is larger than 16777216 bytes, the limit"},
+      {"/nonexistent/velk.json",
+       "velk-run: cannot read config '/nonexistent/velk.json': No such file or directory\n"},
+      {forged, "velk-run: cannot read config '/nonexistent/\\x1b[31m\\x0avelk-run: forged': "},
+      {two_values.path(), "velk-run: config '" + two_values.path() +
+                              "' is not valid JSON: Line 2, Column 1: Extra non-whitespace"},
+      {after_nul.path(), "velk-run: config '" + after_nul.path() +
+                             "' is not valid JSON: Line 2, Column 1: a NUL byte"},
+      {directory, "velk-run: cannot read config '" + directory + "': " + std::strerror(EISDIR)},
+      {"/dev/zero", "velk-run: config '/dev/zero' is larger than 16777216 bytes, the limit"},
+      {no_room.path(), "velk-run: config '" + no_room.path() + "' does not fit in memory\n", true},
   };
   for (const auto& config : refused) {
-    const Outcome run = Run(Plugin({"--config", config.path, "1000"}));
+    Streams streams;
+    if (config.limit) {
+      if (!VELK_RUN_LIMITS_ADDRESS_SPACE) continue;
+      streams.address_space = 256 << 20;
+    }
+    const Outcome run = RunVelk(Plugin({"--config", config.path, "1000"}), "", streams);
     EXPECT_EQ(run.status, 1) << config.path;
     EXPECT_THAT(run.err, StartsWith(config.message));
-    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_EQ(Lines(run.err), 1u) << run.err;
     EXPECT_EQ(run.log, "") << config.path;
   }
 }
 
-TEST_F(RunnerTest, PluginThatCannotBeLoadedOrHasNoEntryPoint) {
-  const Outcome missing = Run({"--plugin", "/nonexistent/velk_temperature.so", "1000"});
-  EXPECT_EQ(missing.status, 1);
-  EXPECT_THAT(missing.err,
-              StartsWith("velk-run: cannot load plug-in /nonexistent/velk_temperature.so: "));
-
-  const Outcome no_entry = Run({"--plugin", VELK_NOT_A_PLUGIN_PATH, "1000"});
-  EXPECT_EQ(no_entry.status, 1);
-  EXPECT_THAT(no_entry.err, HasSubstr("has no get_providers"));
-
+TEST(RunnerTest, PluginThatCannotBeLoadedOrHasNoEntryPoint) {
   // A library the loader would find on its search path is no file in this directory.
-  const std::string library_name = std::string(VELK_NOT_A_PLUGIN_PATH)
-                                       .substr(std::string(VELK_NOT_A_PLUGIN_PATH).rfind('/') + 1);
-  auto faulty = [](const std::string& fault) {
-    return std::string(VELK_FAULTY_PLUGIN_DIR) + "/velk_faulty_" + fault + ".so";
-  };
+  const std::string not_a_plugin = VELK_NOT_A_PLUGIN_PATH;
+  const std::string library_name = not_a_plugin.substr(not_a_plugin.rfind('/') + 1);
+  const std::string fifo = ::testing::TempDir() + "velk-run-fifo.so";
+  std::remove(fifo.c_str());
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::ifstream plugin_file(VELK_PLUGIN_PATH, std::ios::binary);
+  const std::string plugin_bytes((std::istreambuf_iterator<char>(plugin_file)), {});
+  const TempFile cut_short(plugin_bytes.substr(0, 4096));  // headers whole, segments not
   const struct {
     std::string plugin;
     int status;
     std::string message;
   } faults[] = {
-      {"", 2, "velk-run: --plugin needs a file, not ''\n"},
-      {library_name, 1, "velk-run: cannot load plug-in ./" + library_name + ": "},
-      {faulty("null_device"), 1,
-       "velk-run: plug-in " + faulty("null_device") +
-           ": create() of its device provider gave no device\n"},
-      {faulty("throws_int"), 1,
-       "velk-run: plug-in " + faulty("throws_int") +
-           ": get_providers failed: an exception that is not a std::exception\n"},
-      {faulty("throws_error"), 1,
-       "velk-run: plug-in " + faulty("throws_error") +
-           ": get_providers failed: no providers today\n"},
-      {faulty("data_entry"), 1,
-       "velk-run: plug-in " + faulty("data_entry") +
-           " has no get_providers: it is data, not a function\n"},
+      {"", 2, "velk-run: --plugin needs a file, not ''"},
+      {"/nonexistent/velk_temperature.so", 1,
+       "velk-run: cannot load plug-in '/nonexistent/velk_temperature.so': No such file"},
+      {"/nonexistent/\x1b]0;title\x07\nvelk-run: forged.so", 1,
+       "velk-run: cannot load plug-in '/nonexistent/\\x1b]0;title\\x07\\x0avelk-run: forged.so': "},
+      {library_name, 1, "velk-run: cannot load plug-in './" + library_name + "': "},
+      {fifo, 1, "velk-run: cannot load plug-in '" + fifo + "': not a regular file\n"},
+      {cut_short.path(), 1,
+       "velk-run: the plug-in crashed (SIGBUS) during the loading of '" + cut_short.path() + "'\n"},
+      {not_a_plugin, 1, "velk-run: plug-in '" + not_a_plugin + "' has no get_providers: "},
+      {Faulty("null_device"), 1,
+       "velk-run: plug-in '" + Faulty("null_device") +
+           "': create() of its device provider gave no device\n"},
+      {Faulty("throws_int"), 1,
+       "velk-run: plug-in '" + Faulty("throws_int") +
+           "': get_providers failed: an exception that is not a std::exception\n"},
+      {Faulty("throws_error"), 1,
+       "velk-run: plug-in '" + Faulty("throws_error") +
+           "': get_providers failed: 'no providers today'\n"},
+      {Faulty("data_entry"), 1,
+       "velk-run: plug-in '" + Faulty("data_entry") +
+           "' has no get_providers: it is data, not a function\n"},
   };
   for (const auto& fault : faults) {
-    const Outcome run = Run({"--plugin", fault.plugin, "1000"});
+    const Outcome run = RunVelk({"--plugin", fault.plugin, "1000"});
     EXPECT_EQ(run.status, fault.status) << fault.plugin;
     EXPECT_THAT(run.err, StartsWith(fault.message));
+    EXPECT_EQ(Lines(run.err), 1u) << run.err;
+  }
+  std::remove(fifo.c_str());
+}
+
+// A plug-in that throws its own exceptions, refuses a step, dies of a signal or exits: the
+// events of the step it was in, then one line that says what happened, and never status 0.
+TEST(RunnerTest, MisbehavingPluginEndsTheRunWithOneLine) {
+  const TempFile throws(R"({"throw": "bad \u001b settings"})");
+  const TempFile refuses(R"({"refuse": true})");
+  const std::string crashed = "velk-run: the plug-in crashed (";
+  const std::string on_line_2 =
+      ") during the reading on line 2 of standard input; the 1 reading before it was "
+      "processed\n";
+  const struct {
+    std::vector<std::string> arguments;
+    std::string input;
+    std::string message;
+    int resets;  // the host calls made, one per step begun
+  } faults[] = {
+      {{"--config", throws.path()},
+       "",
+       "velk-run: the configuration '" + throws.path() + "' failed: 'bad \\x1b settings'\n",
+       1},
+      {{"--config", refuses.path()},
+       "",
+       "velk-run: the device refused the configuration '" + refuses.path() + "'\n",
+       1},
+      {{"--restore", "ee0000000000a041ea070c08051e16"},
+       "",
+       "velk-run: the restore of record 'ee0000000000a041ea070c08051e16' failed: "
+       "'cached record rejected'\n",
+       2},
+      {{"--restore", "110000000000a041ea070c08051e16"},
+       "",
+       "velk-run: the device refused the restore of record "
+       "'110000000000a041ea070c08051e16'\n",
+       2},
+      {{},
+       "0\n7\n",
+       "velk-run: the reading on line 2 of standard input failed: 'reading 7 is out of order'; "
+       "the 1 reading before it was processed\n",
+       3},
+      {{}, "0\n1\n", crashed + "SIGSEGV" + on_line_2, 3},
+      {{}, "0\n2\n", crashed + "SIGABRT" + on_line_2, 3},
+      {{}, "0\n3\n", crashed + "SIGBUS" + on_line_2, 3},
+      {{}, "0\n4\n", crashed + "SIGFPE" + on_line_2, 3},
+      {{}, "0\n5\n", crashed + "SIGILL" + on_line_2, 3},
+      {{"0", "6"},
+       "",
+       "velk-run: the plug-in called exit() during the reading of argument 2; the 1 reading "
+       "before it was processed\n",
+       3},
+  };
+  for (const auto& fault : faults) {
+    std::vector<std::string> arguments = {"--plugin", Faulty("misbehaving_device")};
+    arguments.insert(arguments.end(), fault.arguments.begin(), fault.arguments.end());
+    const Outcome run = RunVelk(arguments, fault.input);
+    EXPECT_EQ(run.status, 1) << fault.message;
+    EXPECT_EQ(run.message, fault.message);
+    EXPECT_EQ(Count(run, "Reset"), fault.resets) << fault.message;
   }
 }
 
-TEST_F(RunnerTest, RestoreTakesExactlyThirtyHexDigits) {
+TEST(RunnerTest, RestoreTakesExactlyThirtyHexDigits) {
   const std::string record =
       "1100000000000c42"
       "ea070c08051e16";  // id 17, 35.0
-  const Outcome run = Run(Plugin({"--restore", record}), "");
+  const Outcome run = RunVelk(Plugin({"--restore", record}), "");
   ASSERT_EQ(run.status, 0) << run.err;
-  ASSERT_GE(run.events.size(), 2u);
-  EXPECT_EQ(run.events[1]["call"].asString(), "SendSP");
-  EXPECT_EQ(run.events[1]["data_id"].asUInt(), 17u);
-  EXPECT_EQ(run.events[1]["value"].asFloat(), 35.0f);
-  EXPECT_EQ(run.events[1]["record"].asString().substr(0, 16), "1100000000000c42");
+  ASSERT_GE(run.events.size(), 3u);
+  EXPECT_EQ(run.events[2]["call"].asString(), "SendSP");
+  EXPECT_EQ(run.events[2]["data_id"].asUInt(), 17u);
+  EXPECT_EQ(run.events[2]["value"].asFloat(), 35.0f);
+  EXPECT_EQ(run.events[2]["record"].asString().substr(0, 16), "1100000000000c42");
 
   for (const std::string& bad :
        std::vector<std::string>{"", "1100", record + "00", record.substr(0, 28) + "zz"}) {
-    const Outcome refused = Run(Plugin({"--restore", bad, "1000"}));
+    const Outcome refused = RunVelk(Plugin({"--restore", bad, "1000"}));
     EXPECT_EQ(refused.status, 2) << bad;
     EXPECT_THAT(refused.err, HasSubstr("--restore '" + bad + "' is not a record")) << bad;
     EXPECT_TRUE(refused.events.empty());
   }
 }
 
-TEST_F(RunnerTest, DecodeShowsTheRecordFieldsWithoutLoadingAnything) {
-  const Outcome run =
-      Run({"--plugin", "/nonexistent.so", "--decode", "11000000CDCCA441EA070C08051E16"});
+TEST(RunnerTest, DecodeShowsTheRecordFieldsWithoutLoadingAnything) {
+  const Outcome run = RunVelk({"--decode", "11000000CDCCA441EA070C08051E16"});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(
-      run.out,
+      run.log,
       R"({"data_id":17,"record":"11000000cdcca441ea070c08051e16","time":"2026-12-08 05:30:22","value":20.6000004})"
       "\n");
-  const Outcome bad = Run({"--decode", "11000000"});
+  const Outcome bad = RunVelk({"--decode", "11000000"});
   EXPECT_EQ(bad.status, 2);
   EXPECT_THAT(bad.err, HasSubstr("--decode '11000000' is not a record"));
 
@@ -436,24 +598,24 @@ TEST_F(RunnerTest, DecodeShowsTheRecordFieldsWithoutLoadingAnything) {
   Json::CharReaderBuilder special;
   special["allowSpecialFloats"] = true;
   for (const std::string value : {"0000c07f", "0000807f", "000080ff"}) {
-    const Outcome decoded = Run({"--decode", "11000000" + value + "ea070c08051e16"});
+    const Outcome decoded = RunVelk({"--decode", "11000000" + value + "ea070c08051e16"});
     ASSERT_EQ(decoded.status, 0) << value;
     Json::Value read;
-    std::istringstream text(decoded.out);
-    ASSERT_TRUE(Json::parseFromStream(special, text, &read, nullptr)) << decoded.out;
-    const float expected = decoded.out.find("NaN") != std::string::npos ? NAN
+    std::istringstream text(decoded.log);
+    ASSERT_TRUE(Json::parseFromStream(special, text, &read, nullptr)) << decoded.log;
+    const float expected = decoded.log.find("NaN") != std::string::npos ? NAN
                            : value == "0000807f"                        ? INFINITY
                                                                         : -INFINITY;
     EXPECT_TRUE(read["value"].asFloat() == expected ||
                 (std::isnan(expected) && std::isnan(read["value"].asFloat())))
-        << decoded.out;
+        << decoded.log;
   }
 }
 
-TEST_F(RunnerTest, CommandLineMistakesAndHelp) {
-  const Outcome help = Run({"--help"});
+TEST(RunnerTest, CommandLineMistakesAndHelp) {
+  const Outcome help = RunVelk({"--help"});
   EXPECT_EQ(help.status, 0);
-  EXPECT_THAT(help.out, StartsWith("usage: velk-run"));
+  EXPECT_THAT(help.log, StartsWith("usage: velk-run"));
 
   const struct {
     std::vector<std::string> arguments;
@@ -461,13 +623,19 @@ TEST_F(RunnerTest, CommandLineMistakesAndHelp) {
   } mistakes[] = {
       {{"--frobnicate"}, "unknown option '--frobnicate'"},
       {{"--config"}, "--config needs a value"},
+      {{"--config", ""}, "--config needs a file, not ''"},
+      {{"--config", "a.json", "--config", "b.json"}, "--config is given twice"},
       {{"--data-id", "-1"}, "--data-id '-1' is not a number"},
       {{"--data-id", "4294967296"}, "--data-id '4294967296' is not a number"},
+      {{"--decode", "11000000cdcca441ea070c08051e16", "1000"}, "--decode takes no other"},
+      {{"--help", "1000"}, "--help takes no other"},
   };
   for (const auto& mistake : mistakes) {
-    const Outcome run = Run(mistake.arguments);
+    const Outcome run = RunVelk(mistake.arguments);
     EXPECT_EQ(run.status, 2) << mistake.message;
     EXPECT_THAT(run.err, HasSubstr(mistake.message));
+    EXPECT_EQ(Lines(run.err), 1u) << run.err;
+    EXPECT_EQ(run.log, "");
   }
 }
 

@@ -1,0 +1,111 @@
+#include "runner/input.h"
+
+#include <json/reader.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <sstream>
+
+#include "runner/errors.h"
+
+namespace velk_run {
+
+namespace {
+
+constexpr std::string_view kBlanks = " \t\r";
+
+std::string ReadText(const std::string& path) {
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rbe"),
+                                                             std::fclose);
+  std::string text;
+  char chunk[64 * 1024];
+  for (std::size_t got; file && (got = std::fread(chunk, 1, sizeof(chunk), file.get())) > 0;) {
+    text.append(chunk, got);
+    // Refused before it is read whole, so /dev/zero cannot fill memory.
+    if (text.size() > kMaxConfigBytes) {
+      throw Failure{kFailed, "config " + Quoted(path) + " is larger than " +
+                                 std::to_string(kMaxConfigBytes) + " bytes, the limit"};
+    }
+  }
+  if (const int error = errno; !file || std::ferror(file.get())) {
+    throw Failure{kFailed, "cannot read config " + Quoted(path) + ": " + std::strerror(error)};
+  }
+  return text;
+}
+
+// What keeps the text from being one JSON value, on one line: jsoncpp reports
+// "* Line 2, Column 5\n  Missing ','...\n" per error.
+std::string ParseProblem(const std::string& document, Json::Value& config) {
+  // jsoncpp takes a NUL byte for the end of the text, so whatever follows one would pass
+  // unseen. No JSON text holds one, in a string or out of it.
+  const std::size_t nul = document.find('\0');
+  if (nul != std::string::npos) {
+    const std::size_t line_start = document.rfind('\n', nul) + 1;  // npos + 1 is 0
+    return "Line " +
+           std::to_string(std::count(document.begin(), document.begin() + nul, '\n') + 1) +
+           ", Column " + std::to_string(nul - line_start + 1) + ": a NUL byte";
+  }
+  Json::CharReaderBuilder builder;
+  builder["collectComments"] = false;
+  // The daemon takes one value; a second one or stray text after it is a broken file, not
+  // something to drop without a word.
+  builder["failIfExtra"] = true;
+  std::string errors;
+  try {
+    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    if (reader->parse(document.data(), document.data() + document.size(), &config, &errors)) {
+      return "";
+    }
+  } catch (const Json::Exception& e) {  // jsoncpp throws when nesting is too deep
+    errors = e.what();
+  }
+  std::string line;
+  std::istringstream parts(errors);
+  for (std::string part; std::getline(parts, part);) {
+    const std::size_t first = part.find_first_not_of(" *");
+    if (first == std::string::npos) continue;
+    if (!line.empty()) line += line.back() == ':' ? " " : ": ";
+    line += part.substr(first);
+  }
+  return line.empty() ? "unknown error" : line;
+}
+
+}  // namespace
+
+std::optional<long long> ParseDecimal(std::string_view text, long long low, long long high) {
+  const std::size_t first = text.find_first_not_of(kBlanks);
+  if (first == std::string_view::npos) return std::nullopt;
+  text = text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+  // from_chars takes no "+", and like us no "0x10" and no blank after a sign.
+  if (text.size() > 1 && text[0] == '+' && text[1] != '-') text.remove_prefix(1);
+  long long value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || value < low || value > high) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+std::optional<short> ParseReading(std::string_view text) {
+  const auto value = ParseDecimal(text, -32768, 32767);
+  if (!value) return std::nullopt;
+  return static_cast<short>(*value);
+}
+
+Json::Value ReadConfig(const std::string& path) {
+  try {
+    Json::Value config;
+    const std::string problem = ParseProblem(ReadText(path), config);
+    if (problem.empty()) return config;
+    throw Failure{kFailed, "config " + Quoted(path) + " is not valid JSON: " + Escaped(problem)};
+  } catch (const std::bad_alloc&) {
+    throw Failure{kFailed, "config " + Quoted(path) + " does not fit in memory"};
+  }
+}
+
+}  // namespace velk_run
