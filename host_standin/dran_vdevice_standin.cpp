@@ -140,12 +140,11 @@ Result<&DranVDevice::CheckThreshold> DranVDevice::CheckThreshold(const std::stri
     Journal().Record(call);
   }
   Journal().Intercept("CheckThreshold", this);
-  rule_value rule;
+  rule_value& rule = rule_values_.emplace_back();
   rule.key = key;
   rule.name = name;
   rule.value = value;
   rule.level = level;
-  rule_values_.push_back(std::move(rule));
   return Reply<&DranVDevice::CheckThreshold>(true);
 }
 

@@ -4,10 +4,13 @@
 
 namespace standin {
 
-HostJournal& HostJournal::Instance() {
-  static HostJournal journal;
-  return journal;
-}
+namespace {
+// Built when the stand-in is loaded, before any program of ours runs, so that Instance() needs
+// no guard on every service call.
+HostJournal journal;
+}  // namespace
+
+HostJournal& HostJournal::Instance() { return journal; }
 
 void HostJournal::Clear() {
   recording_ = true;
@@ -46,7 +49,7 @@ void HostJournal::Record(const HostCall& call) {
   if (keep_calls_) calls_.push_back(ToJson(call));
 }
 
-void HostJournal::Intercept(const char* call, DranVDevice* device) {
+void HostJournal::RunScripts(const char* call, DranVDevice* device) {
   if (!hooks_.empty()) {
     auto hook = hooks_.find(call);
     if (hook != hooks_.end() && device != nullptr) hook->second(*device);
@@ -61,7 +64,6 @@ void HostJournal::Intercept(const char* call, DranVDevice* device) {
 }
 
 bool HostJournal::Next(std::deque<bool>& results) {
-  if (results.empty()) return false;
   const bool result = results.front();
   results.pop_front();
   return result;
