@@ -2,10 +2,6 @@
 // queued threshold-rule evaluation. Owned by the host; the plug-in only copies or counts them.
 #pragma once
 
-#ifdef VELK_OTHER_HOST_HEADERS
-#error "host/ of this tree reached in a build against the headers of VELK_HOST_INCLUDE_DIR"
-#endif
-
 #include <cstdint>
 #include <string>
 
