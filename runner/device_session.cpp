@@ -101,9 +101,13 @@ extern "C" void OnExit() {
 
 }  // namespace
 
-DeviceSession::Watch::Watch(const EventWriter& events) {
+DeviceSession::Watch::Watch(EventWriter& events) {
   if (activity.events != nullptr) throw std::logic_error("one device session at a time");
   activity = Activity{&events};
+  standin::HostJournal& journal = standin::HostJournal::Instance();
+  // A long run only prints its events; keeping them all would grow without end.
+  journal.SetKeepCalls(false);
+  journal.SetListener([&events](const standin::HostCall& call) { events.Add(call); });
   static const int exit_watched = std::atexit(OnExit);
   (void)exit_watched;
   stack_t stack{};
@@ -124,14 +128,12 @@ DeviceSession::Watch::~Watch() {
     sigaction(kFatalSignals[i].number, &previous_actions[i], nullptr);
   }
   activity = Activity{};
+  standin::HostJournal::Instance().SetListener(nullptr);
+  standin::HostJournal::Instance().SetKeepCalls(true);
 }
 
 DeviceSession::DeviceSession(const std::string& plugin_path, int events_fd)
     : events_(events_fd), watch_(events_), shown_path_(Quoted(plugin_path)) {
-  standin::HostJournal& journal = standin::HostJournal::Instance();
-  // A long run only prints its events; keeping them all would grow without end.
-  journal.SetKeepCalls(false);
-  journal.SetListener([this](const standin::HostCall& call) { events_.Add(call); });
   Enter("the loading of ", shown_path_.c_str());
   library_.emplace(plugin_path);
   Enter("get_providers");
@@ -149,8 +151,6 @@ DeviceSession::~DeviceSession() {
   Enter("the unloading of ", shown_path_.c_str());
   library_.reset();
   Enter(nullptr);
-  standin::HostJournal::Instance().SetListener(nullptr);
-  standin::HostJournal::Instance().SetKeepCalls(true);
 }
 
 void DeviceSession::Configure(std::uint32_t data_id, const Json::Value& config,

@@ -42,9 +42,10 @@ class DeviceSession {
   Failure Stopped(const std::string& problem) const;
 
  private:
-  // Watches for fatal signals and exit() from before loading until after unloading.
+  // Sends the host calls to the events, and watches for fatal signals and exit(), from before
+  // loading until after unloading.
   struct Watch {
-    explicit Watch(const EventWriter& events);
+    explicit Watch(EventWriter& events);
     ~Watch();
   };
 
