@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, whatever of the build's Debian packages is missing.
-# Usage: scripts/install-deps.sh [native] [fuzz] [mips] [openwrt]   (default: native)
+# Usage: scripts/install-deps.sh [native] [fuzz] [mips] [openwrt] [counter]   (default: native)
 set -euo pipefail
 
 groups=("$@")
@@ -21,6 +21,8 @@ for group in "${groups[@]}"; do
     openwrt) packages+=(cmake make g++ libboost-dev gcc-12-source binutils-mipsel-linux-gnu
                         linux-libc-dev-mipsel-cross libgmp-dev libmpfr-dev libmpc-dev flex bison
                         texinfo dpkg-dev xz-utils googletest qemu-user rapidjson-dev) ;;
+    # The instruction counter: a qemu-user plug-in built here from one header of qemu's source.
+    counter) packages+=(gcc qemu-user dpkg-dev xz-utils) ;;
     *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
   esac
 done

@@ -28,27 +28,7 @@ log() { printf 'openwrt-toolchain: %s\n' "$*" >&2; }
 die() { log "error: $*"; exit 1; }
 
 bash scripts/install-deps.sh openwrt
-
-# Source entries for the machine's own archive, kept in a file of this script's own.
-src_list=/etc/apt/sources.list.d/velk-openwrt-deb-src.sources
-if [[ ! -f $src_list ]]; then
-  [[ $(id -u) -eq 0 ]] || die "needs root once, to add $src_list for apt-get source"
-  {
-    for f in /etc/apt/sources.list.d/*.sources; do
-      [[ $f == "$src_list" ]] && continue
-      sed -n '/^Types:.*\bdeb\b/,/^$/p' "$f" | sed 's/^Types:.*/Types: deb-src/'
-      echo
-    done
-    if [[ -f /etc/apt/sources.list ]]; then
-      awk '$1 == "deb" && $2 !~ /^\[/ {
-             print "Types: deb-src\nURIs: " $2 "\nSuites: " $3 "\nComponents: " $4 "\n"}' \
-        /etc/apt/sources.list
-    fi
-  } > "$src_list.tmp"
-  mv "$src_list.tmp" "$src_list"
-  log "added source entries in $src_list; updating the package lists"
-  apt-get update -q >/dev/null
-fi
+bash scripts/debian-sources.sh
 
 srcver() { apt-cache showsrc "$1" | awk '/^Version:/ {print $2; exit}'; }
 musl_version=$(srcver musl)

@@ -7,11 +7,13 @@ cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh mips
 dir=${1:-build-mips}
-jobs=2
+jobs=$(nproc)
 
-echo "== MIPS32r2 under qemu-mipsel"
+echo "== MIPS32r2 (24Kf) under qemu-mipsel"
+echo "-- configuring $dir (log: $dir/configure.log)"
+mkdir -p "$dir"
 cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mipsel-linux-gnu.cmake \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELK_BUILD_BENCHMARKS=OFF >/dev/null
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELK_BUILD_BENCHMARKS=OFF >"$dir/configure.log"
 cmake --build "$dir" -j"$jobs"
 # Emulation is slower than the machine; a test that hangs in it still ends here.
 ctest --test-dir "$dir" -j"$jobs" --output-on-failure --timeout 300

@@ -37,8 +37,9 @@ set(Boost_NO_BOOST_CMAKE ON)
 # loader and the C/C++ runtime come from the cross toolchain the programs were linked
 # against, searched first so that the loader and libc are one build (libc6:mipsel in the
 # multiarch directory, which jsoncpp brings along, may be another Debian revision);
-# jsoncpp itself comes from the multiarch directory.
+# jsoncpp itself comes from the multiarch directory. Debian's port is hard float: the 24Kf,
+# the controllers' core with its FPU.
 find_program(VELK_QEMU_MIPSEL qemu-mipsel REQUIRED)
 set(CMAKE_CROSSCOMPILING_EMULATOR
-    ${VELK_QEMU_MIPSEL} -L /usr/${VELK_MIPS_TRIPLE}
+    ${VELK_QEMU_MIPSEL} -cpu 24Kf -L /usr/${VELK_MIPS_TRIPLE}
     -E LD_LIBRARY_PATH=/usr/${VELK_MIPS_TRIPLE}/lib:/usr/lib/${VELK_MIPS_TRIPLE})
