@@ -9,10 +9,11 @@ seconds=${1:-60}
 dir=build-fuzz
 bash scripts/install-deps.sh native fuzz
 
-echo "fuzz: configuring and building $dir"
+echo "fuzz: configuring and building $dir (configure log: $dir/configure.log)"
+mkdir -p "$dir"
 CC=clang CXX=clang++ cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DVELK_FUZZ=ON -DVELK_BUILD_TESTS=OFF -DVELK_BUILD_BENCHMARKS=OFF >/dev/null
-cmake --build "$dir" -j2
+  -DVELK_FUZZ=ON -DVELK_BUILD_TESTS=OFF -DVELK_BUILD_BENCHMARKS=OFF >"$dir/configure.log"
+cmake --build "$dir" -j"$(nproc)"
 
 rm -rf "$dir/corpus" "$dir/artifacts"
 cp -r fuzz/corpus "$dir/corpus"

@@ -9,9 +9,10 @@ step() { echo "run-example: $*" >&2; }
 
 step "checking the build's packages"
 bash scripts/install-deps.sh native
-step "configuring build/"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+step "configuring build/ (log: build/configure.log)"
+mkdir -p build
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >build/configure.log
 step "building velk-run and velk_temperature.so (about a minute the first time)"
-cmake --build build -j2 --target velk-run velk_temperature >/dev/null
+cmake --build build -j"$(nproc)" --target velk-run velk_temperature >/dev/null
 step "running velk-run on examples/readings.txt"
 exec build/bin/velk-run --data-id 17 --config examples/temperature.json "$@" <examples/readings.txt
