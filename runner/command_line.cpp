@@ -111,7 +111,7 @@ Command ParseCommandLine(const std::vector<std::string>& arguments) {
       readings.insert(readings.end(), arguments.begin() + i + 1, arguments.end());
       break;
     } else if (argument.size() > 1 && argument[0] == '-' &&
-               !std::isdigit(static_cast<unsigned char>(argument[1]))) {
+               (argument[1] < '0' || argument[1] > '9')) {
       throw UsageError("unknown option " + Quoted(argument, kShownInput));
     } else {
       readings.push_back(argument);
