@@ -6,12 +6,11 @@
 //   velk_cost_probe load 0|1     loading up to the first device, or nothing
 //   velk_cost_probe memory       prints sizeof a device and the heap it holds once configured
 //
-// The plug-in is the built velk_temperature.so, bound to the stand-in host with its recording
-// off; standard output (the plug-in's log) goes to /dev/null.
+// The plug-in is the built velk_temperature.so, loaded as the benchmarks load it: bound to the
+// stand-in host with its recording off, standard output (the plug-in's log) to /dev/null.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <new>
@@ -20,11 +19,10 @@
 #include <json/value.h>
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 
+#include "benchmarks/loaded_plugin.h"
 #include "devices/velk_temperature.h"
-#include "host_standin/host_journal.h"
 #include "runner/errors.h"
 #include "runner/input.h"
-#include "runner/plugin_library.h"
 
 namespace {
 
@@ -50,26 +48,11 @@ void Release(void* pointer) {
   std::free(block);
 }
 
-// What the benchmarks call a typical configuration: mode 3 with `signals` signals.
-Json::Value ConfigWithSignals(int signals) {
-  Json::Value config(Json::objectValue);
-  config["appSetting"]["b_mode"] = "3";
-  for (int i = 0; i < signals; ++i) {
-    Json::Value& entry = config["thresholdSetting"]["signal_" + std::to_string(i)];
-    entry["SignalName"] = "Cabinet temperature " + std::to_string(i);
-    entry["NMAlarmID"] = "0401" + std::to_string(1000 + i);
-    entry["ID"] = i;
-    entry["SignalNumber"] = i % 8 + 1;
-  }
-  return config;
-}
-
 int Run(const std::string& scenario, long count) {
   if (scenario == "load" && count == 0) return 0;
-  velk_run::PluginLibrary library(VELK_PLUGIN_PATH);
-  auto providers = library.GetProviders();
+  velk_bench::LoadedPlugin plugin;  // recording off
   const std::size_t before = live_bytes;
-  auto device = library.CreateDevice(providers);
+  auto device = plugin.NewDevice();
   if (scenario == "load") return 0;
 
   if (scenario == "round") {
@@ -99,7 +82,7 @@ int Run(const std::string& scenario, long count) {
       device->rule_values_.clear();
     }
   } else if (scenario == "settings") {
-    const Json::Value config = ConfigWithSignals(100);
+    const Json::Value config = velk_bench::ConfigWithSignals(100);
     for (long i = 0; i < count; ++i) device->InitSetting(config);
   } else if (scenario == "restore") {
     const unsigned char record[15] = {17, 0, 0, 0, 0, 0, 0xa0, 0x41};
@@ -130,9 +113,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: velk_cost_probe SCENARIO [COUNT]\n");
     return 2;
   }
-  std::ofstream null("/dev/null");
-  std::streambuf* const standard_output = std::cout.rdbuf(null.rdbuf());
-  standin::HostJournal::Instance().SetRecording(false);
+  velk_bench::SilencedStdout silence;
   int status = 1;
   try {
     status = Run(argv[1], argc > 2 ? std::atol(argv[2]) : 1);
@@ -141,6 +122,5 @@ int main(int argc, char** argv) {
   } catch (const std::exception& e) {
     std::fprintf(stderr, "velk_cost_probe: %s\n", e.what());
   }
-  std::cout.rdbuf(standard_output);
   return status;
 }
