@@ -1,15 +1,8 @@
 #include "benchmarks/loaded_plugin.h"
 
-#include "host_standin/host_journal.h"
-
 namespace velk_bench {
 
-LoadedPlugin::LoadedPlugin() : library_(VELK_PLUGIN_PATH), providers_(library_.GetProviders()) {
-  standin::HostJournal::Instance().Clear();
-  standin::HostJournal::Instance().SetRecording(false);
-}
-
-LoadedPlugin::~LoadedPlugin() { standin::HostJournal::Instance().Clear(); }
+LoadedPlugin::LoadedPlugin() : library_(VELK_PLUGIN_PATH), providers_(library_.GetProviders()) {}
 
 std::unique_ptr<DranAIDevice> LoadedPlugin::NewDevice() const {
   return library_.CreateDevice(providers_);

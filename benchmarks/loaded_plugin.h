@@ -1,6 +1,6 @@
 // The shipped velk_temperature.so, loaded as the daemon loads it and bound to the stand-in
-// host with its recording off: the host's services answer at once, so what is measured is the
-// plug-in's own cost. Standard output goes to /dev/null while one exists.
+// host with no recorder in place: the host's services answer at once, so what is measured is
+// the plug-in's own cost. Shared by the benchmarks and the cost probe.
 #pragma once
 
 #include <fstream>
@@ -12,18 +12,17 @@
 #include <json/value.h>
 
 #include "host/dran_ai_device_provider.h"
-#include "runner/plugin_library.h"
+#include "loader/plugin_library.h"
 
 namespace velk_bench {
 
 class LoadedPlugin {
  public:
   LoadedPlugin();
-  ~LoadedPlugin();
   std::unique_ptr<DranAIDevice> NewDevice() const;
 
  private:
-  velk_run::PluginLibrary library_;
+  velk::PluginLibrary library_;
   std::vector<std::shared_ptr<Provider> > providers_;
 };
 

@@ -8,8 +8,8 @@
 
 #include "benchmarks/heap_counter.h"
 #include "benchmarks/loaded_plugin.h"
-#include "runner/device_session.h"
 #include "runner/input.h"
+#include "runner/session.h"
 
 namespace velk_bench {
 namespace {
@@ -53,7 +53,8 @@ void BM_RunnerReading(benchmark::State& state) {
   unlink(path.c_str());
   SilencedStdout silence;
   {
-    velk_run::DeviceSession session(VELK_PLUGIN_PATH, events);
+    velk_run::Session session(events);
+    session.Load(VELK_PLUGIN_PATH);
     session.Configure(17, velk_run::ReadConfig(VELK_EXAMPLES_DIR "/temperature.json"),
                       "the example configuration");
     short raw = 0;
@@ -62,7 +63,7 @@ void BM_RunnerReading(benchmark::State& state) {
       session.Process(raw, ++line, 0);
       raw = NextRaw(raw);
     }
-    session.Finish();
+    session.Close();
   }
   close(events);
 }

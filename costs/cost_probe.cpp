@@ -7,7 +7,7 @@
 //   velk_cost_probe memory       prints sizeof a device and the heap it holds once configured
 //
 // The plug-in is the built velk_temperature.so, loaded as the benchmarks load it: bound to the
-// stand-in host with its recording off, standard output (the plug-in's log) to /dev/null.
+// stand-in host with no recorder in place, standard output (the plug-in's log) to /dev/null.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,13 +16,14 @@
 #include <new>
 #include <string>
 
+#include <json/reader.h>
 #include <json/value.h>
 #include <boost/date_time/posix_time/posix_time_types.hpp>
+#include <fstream>
 
 #include "benchmarks/loaded_plugin.h"
 #include "devices/velk_temperature.h"
-#include "runner/errors.h"
-#include "runner/input.h"
+#include "loader/failure.h"
 
 namespace {
 
@@ -50,7 +51,7 @@ void Release(void* pointer) {
 
 int Run(const std::string& scenario, long count) {
   if (scenario == "load" && count == 0) return 0;
-  velk_bench::LoadedPlugin plugin;  // recording off
+  velk_bench::LoadedPlugin plugin;  // no recorder: the host services answer at once
   const std::size_t before = live_bytes;
   auto device = plugin.NewDevice();
   if (scenario == "load") return 0;
@@ -89,7 +90,10 @@ int Run(const std::string& scenario, long count) {
     for (long i = 0; i < count; ++i) device->LoadFromCache(record, sizeof(record));
   } else if (scenario == "memory") {
     device->data_id_ = 17;
-    device->InitSetting(velk_run::ReadConfig(VELK_EXAMPLES_DIR "/temperature.json"));
+    Json::Value config;
+    std::ifstream example(VELK_EXAMPLES_DIR "/temperature.json");
+    if (!Json::parseFromStream(Json::CharReaderBuilder(), example, &config, nullptr)) return 1;
+    device->InitSetting(config);
     std::printf("sizeof %zu heap %zu\n", sizeof(VelkTemperature),
                 live_bytes - before - sizeof(VelkTemperature));
   } else {
@@ -117,7 +121,7 @@ int main(int argc, char** argv) {
   int status = 1;
   try {
     status = Run(argv[1], argc > 2 ? std::atol(argv[2]) : 1);
-  } catch (const velk_run::Failure& failure) {
+  } catch (const velk::Failure& failure) {
     std::fprintf(stderr, "velk_cost_probe: %s\n", failure.message.c_str());
   } catch (const std::exception& e) {
     std::fprintf(stderr, "velk_cost_probe: %s\n", e.what());

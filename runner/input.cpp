@@ -11,9 +11,13 @@
 #include <new>
 #include <sstream>
 
-#include "runner/errors.h"
+#include "loader/failure.h"
 
 namespace velk_run {
+
+using velk::Escaped;
+using velk::Failure;
+using velk::Quoted;
 
 namespace {
 
@@ -28,12 +32,12 @@ std::string ReadText(const std::string& path) {
     text.append(chunk, got);
     // Refused before it is read whole, so /dev/zero cannot fill memory.
     if (text.size() > kMaxConfigBytes) {
-      throw Failure{kFailed, "config " + Quoted(path) + " is larger than " +
+      throw Failure{"config " + Quoted(path) + " is larger than " +
                                  std::to_string(kMaxConfigBytes) + " bytes, the limit"};
     }
   }
   if (const int error = errno; !file || std::ferror(file.get())) {
-    throw Failure{kFailed, "cannot read config " + Quoted(path) + ": " + std::strerror(error)};
+    throw Failure{"cannot read config " + Quoted(path) + ": " + std::strerror(error)};
   }
   return text;
 }
@@ -102,9 +106,9 @@ Json::Value ReadConfig(const std::string& path) {
     Json::Value config;
     const std::string problem = ParseProblem(ReadText(path), config);
     if (problem.empty()) return config;
-    throw Failure{kFailed, "config " + Quoted(path) + " is not valid JSON: " + Escaped(problem)};
+    throw Failure{"config " + Quoted(path) + " is not valid JSON: " + Escaped(problem)};
   } catch (const std::bad_alloc&) {
-    throw Failure{kFailed, "config " + Quoted(path) + " does not fit in memory"};
+    throw Failure{"config " + Quoted(path) + " does not fit in memory"};
   }
 }
 

@@ -2,10 +2,17 @@
 // chosen by its VELK_FAULT_* definition. The misbehaving device fails in the step its input
 // asks for, after one host call of that step (Reset), so the step has events to show.
 #include <signal.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <memory>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "host/dran_ai_device_provider.h"
@@ -21,6 +28,11 @@ __attribute__((visibility("default"))) int get_providers = 0;
 
 #include "plugin/get_providers.h"
 
+#if defined(VELK_FAULT_UNDEFINED_SYMBOL)
+// A function no process defines, with a name long enough to make the loader's message long.
+extern "C" void VELK_UNDEFINED_SYMBOL();
+#endif
+
 namespace {
 
 // An exception type of the plug-in's own: its type information and destructor live in this
@@ -30,8 +42,42 @@ class PluginError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+class Speechless : public std::exception {
+ public:
+  const char* what() const noexcept override { return nullptr; }
+};
+
+void Crash() { *static_cast<volatile int*>(nullptr) = 1; }
+
+// What the library does when its static objects are destroyed: at dlclose, or at the exit of
+// a process that could not unload it.
+int at_unloading = 0;  // 1 crashes, 2 calls exit()
+struct Unloading {
+  ~Unloading() {
+    if (at_unloading == 1) Crash();
+    if (at_unloading == 2) std::exit(0);
+  }
+} unloading;
+
+#if defined(VELK_FAULT_UNIQUE)
+// A symbol of STB_GNU_UNIQUE binding, as inline code's static data with default visibility
+// makes one, keeps dlclose from unloading the library.
+inline int& Unique() {
+  static int instance = 0;
+  return instance;
+}
+__attribute__((visibility("default"))) int* unique_symbol = &Unique();
+#endif
+
+void OnAlarm(int) {}
+
 class MisbehavingDevice : public DranAIDevice {
  public:
+  ~MisbehavingDevice() override {
+    if (at_destruction_ == 20) Crash();
+    if (at_destruction_ == 21) std::cout << "destroyed" << std::endl;
+    if (at_destruction_ == 22) Reset();
+  }
   // {"throw": TEXT} throws it; {"refuse": true} refuses the configuration.
   bool InitSetting(const Json::Value& config) override {
     Reset();
@@ -44,12 +90,13 @@ class MisbehavingDevice : public DranAIDevice {
     if (data[0] == 0xee) throw PluginError("cached record rejected");
     return false;
   }
-  // Readings 1 to 7 each end the reading in their own way.
+  // Readings 1 to 24 each fail in a way of their own, now or later.
   float process(short raw) override {
     Reset();
+    setitimer(ITIMER_REAL, &kNoTimer, nullptr);
     switch (raw) {
       case 1:
-        *static_cast<volatile int*>(nullptr) = 1;
+        Crash();
         break;
       case 2:
         std::abort();
@@ -66,14 +113,66 @@ class MisbehavingDevice : public DranAIDevice {
         std::exit(0);
       case 7:
         throw PluginError("reading 7 is out of order");
+      case 8:
+        std::quick_exit(0);
+      case 9:  // from a thread of its own, once the step is over
+        std::thread([] {
+          std::this_thread::sleep_for(std::chrono::milliseconds(300));
+          std::exit(0);
+        }).detach();
+        break;
+      case 10:  // a child that calls the host and exits
+        if (const pid_t child = fork(); child == 0) {
+          Reset();
+          std::exit(0);
+        } else {
+          waitpid(child, nullptr, 0);
+        }
+        break;
+      case 11:
+        raise(SIGTRAP);
+        break;
+      case 12:
+        raise(SIGSYS);
+        break;
+      case 13:
+        CheckThreshold("bad\xff\xc3(", "\xe6\xb8", value_, 1);
+        break;
+      case 14: {  // interrupts velk-run's reads until the next reading
+        struct sigaction action {};
+        action.sa_handler = OnAlarm;  // no SA_RESTART
+        sigaction(SIGALRM, &action, nullptr);
+        const itimerval every_10_ms{{0, 10000}, {0, 10000}};
+        setitimer(ITIMER_REAL, &every_10_ms, nullptr);
+        break;
+      }
+      case 16:
+        throw Speechless();
+      case 17:  // log lines that nothing flushes
+        std::printf("printf line\n");
+        std::cout << "cout line\n";
+        break;
+      case 20:
+      case 21:
+      case 22:
+        at_destruction_ = raw;
+        break;
+      case 23:
+      case 24:
+        at_unloading = raw - 22;
+        break;
     }
     return raw;
   }
+
+ private:
+  static constexpr itimerval kNoTimer{};
+  int at_destruction_ = 0;
 };
 
 class FaultyProvider : public DranAIDeviceProvider {
  public:
-#if defined(VELK_FAULT_MISBEHAVING_DEVICE)
+#if defined(VELK_FAULT_MISBEHAVING_DEVICE) || defined(VELK_FAULT_UNIQUE)
   DranAIDevice* create() const override { return new MisbehavingDevice; }
 #else
   DranAIDevice* create() const override { return nullptr; }
@@ -83,6 +182,9 @@ class FaultyProvider : public DranAIDeviceProvider {
 }  // namespace
 
 std::vector<std::shared_ptr<Provider> > get_providers() {
+#if defined(VELK_FAULT_UNDEFINED_SYMBOL)
+  VELK_UNDEFINED_SYMBOL();
+#endif
 #if defined(VELK_FAULT_THROWS_INT)
   throw 5529;
 #elif defined(VELK_FAULT_THROWS_ERROR)

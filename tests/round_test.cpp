@@ -90,7 +90,8 @@ class OverridingDevice : public VelkTemperature {
 
  private:
   static void Note(const char* call) {
-    standin::HostJournal::Instance().Record(standin::HostCall(call));
+    standin::Event event(call);
+    standin::Recorder::Current()->Record(event, call, nullptr);
   }
 };
 

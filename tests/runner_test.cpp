@@ -2,7 +2,6 @@
 // stream and the exit status, for good runs and for every kind of bad input and plug-in.
 #include <fcntl.h>
 #include <json/reader.h>
-#include <json/writer.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -18,9 +17,11 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "test_support.h"
+#include "runner/watch.h"
 #include "velk_run_command.h"
 
 namespace {
@@ -52,12 +53,13 @@ class TempFile {
   std::string path_;
 };
 
-// Where a run's standard streams go besides the test's own pipes.
+// Where a run's standard streams go besides the test's own pipes, and what else it inherits.
 struct Streams {
   int in = -2;   // -2: a pipe from the test; -1: closed; else this descriptor
   int out = -2;  // -2: a pipe to the test; else this descriptor (/dev/full)
   int err = -2;  // -2: a socket to the test that keeps each write apart; else this descriptor
   rlim_t address_space = RLIM_INFINITY;
+  int ignored_signal = 0;  // a signal the run starts with ignored, as exec passes that on
 };
 
 // velk-run as a child process. Standard error is a sequenced-packet socket, so every write
@@ -93,6 +95,14 @@ class VelkRun {
       dup2(err[1], 2);
       const rlimit limit{streams.address_space, streams.address_space};
       setrlimit(RLIMIT_AS, &limit);
+      const rlimit no_core{0, 0};  // a crash of the plug-in is what many of these runs are
+      setrlimit(RLIMIT_CORE, &no_core);
+      if (streams.ignored_signal != 0) signal(streams.ignored_signal, SIG_IGN);
+      // The sanitizers' own handlers would report the plug-in's crashes in place of velk-run.
+      setenv("ASAN_OPTIONS",
+             "handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0:handle_abort=0:"
+             "handle_sigtrap=0",
+             1);
       execv(argv[0], argv.data());
       _exit(127);
     }
@@ -125,10 +135,12 @@ class VelkRun {
     return write;
   }
 
-  Outcome Finish() {
-    CloseInput();
+  // With `close_input` false, the run's standard input stays open until the run has ended.
+  Outcome Finish(bool close_input = true) {
+    if (close_input) CloseInput();
     while (Drain()) {
     }
+    CloseInput();
     Outcome outcome;
     int status = 0;
     if (output_ >= 0 || errors_ >= 0) {
@@ -253,16 +265,16 @@ TEST(RunnerTest, ExampleRunPublishesAndSavesEachReadingOnce) {
   }
   EXPECT_EQ(published, (std::vector<float>{20.0f, 80.0f, -40.0f}));
 
-  // Every line as the journal's JSON has always been written: members in byte-wise order,
-  // floats with nine significant digits and ".0", no blanks.
-  Json::StreamWriterBuilder journal_format;
-  journal_format["indentation"] = "";
-  journal_format["emitUTF8"] = true;
-  journal_format["precision"] = 9;
-  std::string rewritten;
-  for (const Json::Value& event : run.events)
-    rewritten += Json::writeString(journal_format, event) + "\n";
-  EXPECT_EQ(run.err, rewritten);
+  // The documented form: members in byte-wise order, no blanks, floats with nine significant
+  // digits and ".0", the rule name's UTF-8 as it is.
+  EXPECT_THAT(run.err, StartsWith("{\"call\":\"InitSetting\",\"result\":true}\n{\"call\":\"get_ttime\","));
+  EXPECT_THAT(run.err, HasSubstr(R"({"call":"SendSP","data_id":17,"length":15,"publish":false,)"
+                                 R"("record":"110000000000a041)"));
+  EXPECT_THAT(run.err, HasSubstr(R"({"call":"Reset"})"
+                                 "\n"
+                                 R"({"call":"CheckThreshold","key":"value","level":1,"name":"温度",)"
+                                 R"("value":20.0})"));
+  EXPECT_THAT(run.err, HasSubstr(R"("value":-40.0})"));
 }
 
 TEST(RunnerTest, ReadsStandardInputSkippingBlankAndCommentLines) {
@@ -382,15 +394,18 @@ TEST(RunnerTest, OutputThatCannotBeWrittenFailsTheRun) {
   close(full);
 }
 
-TEST(RunnerTest, EachStepsEventsGoOutInOneWriteBeforeTheNextReading) {
+TEST(RunnerTest, EachEventGoesOutInOneWriteAsTheCallIsMade) {
   VelkRun run(Plugin({}));
   EXPECT_THAT(run.NextWrite(), StartsWith(R"({"call":"InitSetting")"));
   for (const char* reading : {"1000\n", "1500\n"}) {
     run.Write(reading);
-    // The round's six calls in one write, there before the next reading is given.
-    const std::string write = run.NextWrite();
-    EXPECT_EQ(Lines(write), 6u) << write;
-    EXPECT_THAT(write, HasSubstr("\"call\":\"SaveDeviceHistory\""));
+    // The round's six calls, each a write of one line, there before the next reading is given.
+    std::string write;
+    for (int call = 0; call < 6; ++call) {
+      write = run.NextWrite();
+      EXPECT_EQ(Lines(write), 1u) << write;
+    }
+    EXPECT_THAT(write, StartsWith(R"({"call":"SaveDeviceHistory")"));
   }
   EXPECT_EQ(run.Finish().status, 0);
 }
@@ -478,7 +493,7 @@ TEST(RunnerTest, PluginThatCannotBeLoadedOrHasNoEntryPoint) {
        "velk-run: cannot load plug-in '/nonexistent/\\x1b]0;title\\x07\\x0avelk-run: forged.so': "},
       {library_name, 1, "velk-run: cannot load plug-in './" + library_name + "': "},
       {fifo, 1, "velk-run: cannot load plug-in '" + fifo + "': not a regular file\n"},
-      {cut_short.path(), 1,
+      {cut_short.path(), 128 + SIGBUS,
        "velk-run: the plug-in crashed (SIGBUS) during the loading of '" + cut_short.path() + "'\n"},
       {not_a_plugin, 1, "velk-run: plug-in '" + not_a_plugin + "' has no get_providers: "},
       {Faulty("null_device"), 1,
@@ -493,73 +508,161 @@ TEST(RunnerTest, PluginThatCannotBeLoadedOrHasNoEntryPoint) {
       {Faulty("data_entry"), 1,
        "velk-run: plug-in '" + Faulty("data_entry") +
            "' has no get_providers: it is data, not a function\n"},
+      // The loader's message names a symbol of 2000 bytes: shown cut, like any message.
+      {Faulty("undefined_symbol"), 1,
+       "velk-run: cannot load plug-in '" + Faulty("undefined_symbol") + "': "},
   };
   for (const auto& fault : faults) {
     const Outcome run = RunVelk({"--plugin", fault.plugin, "1000"});
     EXPECT_EQ(run.status, fault.status) << fault.plugin;
     EXPECT_THAT(run.err, StartsWith(fault.message));
     EXPECT_EQ(Lines(run.err), 1u) << run.err;
+    EXPECT_LT(run.err.size(), 1024u + 2 * fault.plugin.size() + 100) << run.err;
   }
   std::remove(fifo.c_str());
 }
 
-// A plug-in that throws its own exceptions, refuses a step, dies of a signal or exits: the
-// events of the step it was in, then one line that says what happened, and never status 0.
-TEST(RunnerTest, MisbehavingPluginEndsTheRunWithOneLine) {
+// A plug-in that throws its own exceptions, refuses a step, dies of a signal, exits, or does
+// what the host cannot see coming: the events of the step it was in, then one line for each
+// failure, the first kept when a second follows; nothing lost, nothing false, and never
+// status 0 for a failure. A signal still ends the run as it would have without velk-run.
+TEST(RunnerTest, MisbehavingPluginIsReportedAsItIs) {
   const TempFile throws(R"({"throw": "bad \u001b settings"})");
   const TempFile refuses(R"({"refuse": true})");
   const std::string crashed = "velk-run: the plug-in crashed (";
   const std::string on_line_2 =
       ") during the reading on line 2 of standard input; the 1 reading before it was "
       "processed\n";
+  // A library that dlclose cannot unload runs its static destructors at velk-run's exit; under
+  // musl, dlclose unloads none.
+#if defined(__GLIBC__)
+  const std::string at_unloading = "during the unloading of '" + Faulty("misbehaving_device") + "'";
+#else
+  const std::string at_unloading = "during its static destructors, at the exit of velk-run";
+#endif
+  const std::string at_exit = "during its static destructors, at the exit of velk-run";
+  const std::string replacement = "\xef\xbf\xbd";  // U+FFFD
+  enum Setting { kHoldInput = 1, kIgnoreTrap = 2, kLogFull = 4, kUnique = 8 };
   const struct {
-    std::vector<std::string> arguments;
-    std::string input;
-    std::string message;
-    int resets;  // the host calls made, one per step begun
+    std::vector<std::string> arguments;  // after --plugin
+    std::string input;                   // after a '|', what comes 300 ms later
+    int status;
+    std::string message;  // every line of standard error that is no event
+    int resets = -1;      // Reset events, one per step begun
+    int settings = 0;
+    std::string shows = "";  // on standard output or standard error
   } faults[] = {
       {{"--config", throws.path()},
        "",
+       1,
        "velk-run: the configuration '" + throws.path() + "' failed: 'bad \\x1b settings'\n",
        1},
       {{"--config", refuses.path()},
        "",
+       1,
        "velk-run: the device refused the configuration '" + refuses.path() + "'\n",
        1},
       {{"--restore", "ee0000000000a041ea070c08051e16"},
        "",
+       1,
        "velk-run: the restore of record 'ee0000000000a041ea070c08051e16' failed: "
        "'cached record rejected'\n",
        2},
       {{"--restore", "110000000000a041ea070c08051e16"},
        "",
+       1,
        "velk-run: the device refused the restore of record "
        "'110000000000a041ea070c08051e16'\n",
        2},
       {{},
        "0\n7\n",
+       1,
        "velk-run: the reading on line 2 of standard input failed: 'reading 7 is out of order'; "
        "the 1 reading before it was processed\n",
        3},
-      {{}, "0\n1\n", crashed + "SIGSEGV" + on_line_2, 3},
-      {{}, "0\n2\n", crashed + "SIGABRT" + on_line_2, 3},
-      {{}, "0\n3\n", crashed + "SIGBUS" + on_line_2, 3},
-      {{}, "0\n4\n", crashed + "SIGFPE" + on_line_2, 3},
-      {{}, "0\n5\n", crashed + "SIGILL" + on_line_2, 3},
+      {{"16"}, "", 1, "velk-run: the reading of argument 1 failed: no message; no reading was "
+       "processed\n"},
+      {{}, "0\n1\n", 128 + SIGSEGV, crashed + "SIGSEGV" + on_line_2, 3},
+      {{}, "0\n2\n", 128 + SIGABRT, crashed + "SIGABRT" + on_line_2, 3},
+      {{}, "0\n3\n", 128 + SIGBUS, crashed + "SIGBUS" + on_line_2, 3},
+      {{}, "0\n4\n", 128 + SIGFPE, crashed + "SIGFPE" + on_line_2, 3},
+      {{}, "0\n5\n", 128 + SIGILL, crashed + "SIGILL" + on_line_2, 3},
+      {{}, "0\n11\n", 128 + SIGTRAP, crashed + "SIGTRAP" + on_line_2, 3},
+      {{}, "0\n12\n", 128 + SIGSYS, crashed + "SIGSYS" + on_line_2, 3},
+      // Ignored before velk-run started: no failure at all.
+      {{"11"}, "", 0, "", 2, kIgnoreTrap},
+      // What the plug-in wrote in the steps before a crash is out, however it wrote it.
+      {{}, "17\n1\n", 128 + SIGSEGV, crashed + "SIGSEGV" + on_line_2, 3, 0,
+       "printf line\ncout line\n"},
       {{"0", "6"},
        "",
+       1,
        "velk-run: the plug-in called exit() during the reading of argument 2; the 1 reading "
        "before it was processed\n",
        3},
+      {{"0", "8"},
+       "",
+       1,
+       "velk-run: the plug-in called quick_exit() during the reading of argument 2; the 1 "
+       "reading before it was processed\n",
+       3},
+      {{},
+       "9\n",
+       1,
+       "velk-run: the plug-in called exit() between steps; the 1 reading before it was "
+       "processed\n",
+       2,
+       kHoldInput},
+      // A child the plug-in forks, which calls the host and exits, writes nothing.
+      {{"10"}, "", 0, "", 2},
+      {{"13"}, "", 0, "", 2, 0,
+       R"("key":"bad)" + replacement + replacement + R"((","level":1,"name":")" + replacement +
+           replacement + "\""},
+      // A signal the plug-in leaves behind interrupts the reads of standard input.
+      {{}, "14\n|0\n", 0, "", 3},
+      {{"20"}, "", 128 + SIGSEGV,
+       "velk-run: the plug-in crashed (SIGSEGV) during the destruction of its device\n", 2},
+      {{"20", "7"},
+       "",
+       128 + SIGSEGV,
+       "velk-run: the reading of argument 2 failed: 'reading 7 is out of order'; the 1 reading "
+       "before it was processed\n"
+       "velk-run: the plug-in crashed (SIGSEGV) during the destruction of its device\n",
+       3},
+      {{"21"}, "", 1, "velk-run: cannot write the plug-in's log to standard output\n", 2, kLogFull},
+      {{"22"}, "", 0, "", 3},  // its destructor calls the host
+      {{"23"}, "", 128 + SIGSEGV, "velk-run: the plug-in crashed (SIGSEGV) " + at_unloading + "\n",
+       2},
+      {{"24"}, "", 1, "velk-run: the plug-in called exit() " + at_unloading + "\n", 2},
+      {{"23"}, "", 128 + SIGSEGV, "velk-run: the plug-in crashed (SIGSEGV) " + at_exit + "\n", 2,
+       kUnique},
+      {{"24"}, "", 1, "velk-run: the plug-in called exit() " + at_exit + "\n", 2, kUnique},
   };
+  const int full = open("/dev/full", O_WRONLY);
   for (const auto& fault : faults) {
-    std::vector<std::string> arguments = {"--plugin", Faulty("misbehaving_device")};
+    const std::string plugin = Faulty(fault.settings & kUnique ? "unique" : "misbehaving_device");
+    std::vector<std::string> arguments = {"--plugin", plugin};
     arguments.insert(arguments.end(), fault.arguments.begin(), fault.arguments.end());
-    const Outcome run = RunVelk(arguments, fault.input);
-    EXPECT_EQ(run.status, 1) << fault.message;
-    EXPECT_EQ(run.message, fault.message);
-    EXPECT_EQ(Count(run, "Reset"), fault.resets) << fault.message;
+    const std::string row = ::testing::PrintToString(fault.arguments) + " " + fault.input;
+    Streams streams;
+    if (fault.settings & kIgnoreTrap) streams.ignored_signal = SIGTRAP;
+    if (fault.settings & kLogFull) streams.out = full;
+    VelkRun velk_run(arguments, streams);
+    const std::size_t later = fault.input.find('|');
+    velk_run.Write(fault.input.substr(0, later));
+    if (later != std::string::npos) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      velk_run.Write(fault.input.substr(later + 1));
+    }
+    const Outcome run = velk_run.Finish(!(fault.settings & kHoldInput));
+    EXPECT_EQ(run.status, fault.status) << row;
+    EXPECT_EQ(run.message, fault.message) << row;
+    if (fault.resets >= 0) {
+      EXPECT_EQ(Count(run, "Reset"), fault.resets) << row;
+    }
+    EXPECT_THAT(run.log + run.err, HasSubstr(fault.shows)) << row;
   }
+  close(full);
 }
 
 TEST(RunnerTest, RestoreTakesExactlyThirtyHexDigits) {
@@ -637,6 +740,53 @@ TEST(RunnerTest, CommandLineMistakesAndHelp) {
     EXPECT_EQ(Lines(run.err), 1u) << run.err;
     EXPECT_EQ(run.log, "");
   }
+}
+
+// In the process itself: the watch takes only what it needs and puts back what it took. An
+// alternate stack where none is usable; a handler only where a fatal signal has its default
+// action (an ignored one stays ignored), run with every other signal blocked.
+TEST(WatchTest, TakesOnlyWhatItNeedsAndPutsItBack) {
+  alignas(16) static char own_stack[256 * 1024];
+  stack_t original;
+  ASSERT_EQ(sigaltstack(nullptr, &original), 0);
+  signal(SIGTRAP, SIG_IGN);
+  for (const bool with_stack : {false, true}) {
+    if (with_stack) {
+      const stack_t usable{own_stack, 0, sizeof(own_stack)};
+      ASSERT_EQ(sigaltstack(&usable, nullptr), 0);
+    }
+    stack_t before, during, after;
+    struct sigaction sys, trap, sys_after;
+    sigaltstack(nullptr, &before);
+    velk_run::watch::Start("during a test");
+    sigaltstack(nullptr, &during);
+    sigaction(SIGSYS, nullptr, &sys);
+    sigaction(SIGTRAP, nullptr, &trap);
+    velk_run::watch::Stop();
+    sigaltstack(nullptr, &after);
+    sigaction(SIGSYS, nullptr, &sys_after);
+
+    const bool usable = !(before.ss_flags & SS_DISABLE) && before.ss_size >= 64 * 1024;
+    EXPECT_EQ(usable, with_stack || during.ss_sp == before.ss_sp);
+    if (usable) {
+      EXPECT_EQ(during.ss_sp, before.ss_sp);
+    }
+    EXPECT_FALSE(during.ss_flags & SS_DISABLE);
+    EXPECT_EQ(after.ss_sp, before.ss_sp);
+    EXPECT_EQ(after.ss_flags & SS_DISABLE, before.ss_flags & SS_DISABLE);
+    EXPECT_NE(sys.sa_handler, SIG_DFL);
+    for (int other = 1; other < NSIG; ++other) {
+      sigset_t valid;
+      sigemptyset(&valid);
+      if (other != SIGKILL && other != SIGSTOP && sigaddset(&valid, other) == 0) {
+        EXPECT_TRUE(sigismember(&sys.sa_mask, other)) << "signal " << other;
+      }
+    }
+    EXPECT_EQ(trap.sa_handler, SIG_IGN);
+    EXPECT_EQ(sys_after.sa_handler, SIG_DFL);
+  }
+  signal(SIGTRAP, SIG_DFL);
+  sigaltstack(&original, nullptr);
 }
 
 }  // namespace

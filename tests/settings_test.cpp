@@ -53,7 +53,7 @@ struct TranscriptCase {
 // configuration is left as it was, and the host's handling runs exactly once.
 void ExpectTranscripts(const TranscriptCase* begin, const TranscriptCase* end) {
   for (const TranscriptCase* c = begin; c != end; ++c) {
-    standin::HostJournal::Instance().Clear();
+    velk_test::Journal journal;
     VelkTemperature device;
     device.data_id_ = 17;
     const Json::Value config = Parse(c->config);
@@ -65,7 +65,7 @@ void ExpectTranscripts(const TranscriptCase* begin, const TranscriptCase* end) {
     EXPECT_EQ(device.b_mode_, c->mode) << c->config;
     EXPECT_EQ(device.data_.id, 17u) << c->config;
     EXPECT_EQ(config, original) << c->config;
-    EXPECT_THAT(standin::HostJournal::Instance().CallNames(), ElementsAre("InitSetting"))
+    EXPECT_THAT(journal.CallNames(), ElementsAre("InitSetting"))
         << c->config;
   }
 }

@@ -1,5 +1,5 @@
-// Shared by the tests: the journal as comparable lines, captured standard output, and a
-// fixture that starts every test with an empty journal.
+// Shared by the tests: a recorder of the host's calls read as events and as comparable lines,
+// captured standard output, and a fixture that records each test's calls.
 #pragma once
 
 #include <iostream>
@@ -11,15 +11,20 @@
 #include <gtest/gtest.h>
 #include <json/value.h>
 
-#include "host_standin/host_journal.h"
-#include "host_standin/record_format.h"
+#include "host_standin/event.h"
+#include "host_standin/recorder.h"
 
 namespace velk_test {
 
-// One journal event as compact JSON with sorted members. The wall-clock time varies from
-// run to run, so it is left out: the "time" member goes and the record's time bytes
-// (the last 14 hex digits) read "~".
-std::string JournalLine(const Json::Value& event);
+// The stand-in's recorder as the tests read it: each kept line parsed back into its event.
+class Journal : public standin::Recorder {
+ public:
+  std::vector<Json::Value> Calls() const;
+  std::vector<std::string> CallNames() const;
+};
+
+// The lines of the journal in place, each without what varies from run to run: the "time"
+// member goes, and the record's time bytes (its last 14 hex digits) read "~".
 std::vector<std::string> JournalLines();
 
 // Redirects std::cout into a string for as long as it lives, and notes where the stream was
@@ -51,11 +56,13 @@ class CapturedStdout {
   std::streambuf* previous_;
 };
 
+// Records every host call a test makes.
 class JournalTest : public ::testing::Test {
  protected:
-  void SetUp() override { journal().Clear(); }
-  void TearDown() override { journal().Clear(); }
-  static standin::HostJournal& journal() { return standin::HostJournal::Instance(); }
+  Journal& journal() { return journal_; }
+
+ private:
+  Journal journal_;
 };
 
 // The record's 15 bytes as lower-case hex.

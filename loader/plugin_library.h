@@ -1,10 +1,10 @@
 // A device plug-in loaded as the daemon loads it: dlopen with RTLD_NOW, then the entry point
-// looked up by its plain name. Owns the library handle and unloads it on destruction, so the
-// providers, devices and exceptions that came from it must be gone before.
+// looked up by its plain name. Owns the library handle and unloads the library when it goes, so
+// the providers, devices and exceptions that came from it must be gone before. velk-run, the
+// benchmarks and the cost probe load the plug-in through it.
 #pragma once
 
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,14 +12,14 @@
 #include "host/dran_ai_device_provider.h"
 #include "plugin/get_providers.h"
 
-namespace velk_run {
+namespace velk {
 
 class PluginLibrary {
  public:
   // Throws Failure naming the file when it is no regular file, cannot be loaded (the loader's
   // message), lacks get_providers or (where the loader can tell) has data by that name.
   explicit PluginLibrary(const std::string& path);
-  ~PluginLibrary();
+  ~PluginLibrary() { Unload(); }
   PluginLibrary(const PluginLibrary&) = delete;
   PluginLibrary& operator=(const PluginLibrary&) = delete;
 
@@ -30,16 +30,16 @@ class PluginLibrary {
   std::unique_ptr<DranAIDevice> CreateDevice(
       const std::vector<std::shared_ptr<Provider> >& providers) const;
 
+  // dlclose; true when that took the library out of the process. A library that cannot be
+  // unloaded (one with STB_GNU_UNIQUE symbols, or any under musl) stays, and its static
+  // destructors then run when the process exits.
+  bool Unload();
+
  private:
+  std::string path_;
   std::string shown_;
-  void* handle_;
+  void* handle_ = nullptr;
   GetProvidersFunction get_providers_;
 };
 
-// The plug-in file to load. A name without a slash is a file in the current directory, as
-// everywhere else on the command line, not a library to search for. Without one it is
-// velk_temperature.so in the directory of the running program, or a Failure when that cannot
-// be told: a bare name would be searched for on the library path.
-std::string PluginPath(const std::optional<std::string>& named);
-
-}  // namespace velk_run
+}  // namespace velk

@@ -1,23 +1,34 @@
 // velk-run: drives the plug-in as the daemon does, so it can be tried without the daemon.
-// Its command line, its usage, and main, which runs what they ask for and reports the one
-// failure that ends a run.
+// Its command line, its usage, and main, which runs what they ask for and reports each failure
+// of the run; and the exit() and quick_exit() that the plug-in's calls bind to.
+#include <dlfcn.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <charconv>
+#include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
-#include "host_standin/host_call.h"
-#include "host_standin/record_format.h"
-#include "runner/device_session.h"
-#include "runner/errors.h"
+#include "host_standin/event.h"
+#include "loader/failure.h"
 #include "runner/input.h"
-#include "runner/output.h"
-#include "runner/plugin_library.h"
+#include "runner/session.h"
+#include "runner/watch.h"
 
 namespace velk_run {
 namespace {
+
+using velk::Failure;
+using velk::kShownInput;
+using velk::Quoted;
+
+constexpr int kDone = 0;
+constexpr int kUsageError = 2;  // the command line; nothing was run
 
 const char kUsage[] =
     "usage: velk-run [--plugin PATH] [--data-id N] [--config FILE] [--restore HEX] [READING...]\n"
@@ -55,16 +66,21 @@ struct Command {
   std::vector<short> readings;  // none: read them from standard input
 };
 
-Failure UsageError(std::string message) { return Failure{kUsageError, std::move(message)}; }
+Failure UsageError(const std::string& message) {
+  return Failure{message + " (velk-run --help shows the usage)", kUsageError};
+}
 
 Record ParseRecord(const std::string& option, const std::string& text) {
-  const auto bytes = standin::FromHex(text);
-  if (text.size() != 30 || !bytes) {
+  Record record{};
+  bool hex = text.size() == 2 * record.size();
+  for (std::size_t i = 0; hex && i < record.size(); ++i) {
+    const char* digits = text.data() + 2 * i;
+    hex = std::from_chars(digits, digits + 2, record[i], 16).ptr == digits + 2;
+  }
+  if (!hex) {
     throw UsageError(option + " " + Quoted(text, kShownInput) +
                      " is not a record (15 bytes as 30 hex digits)");
   }
-  Record record{};
-  std::copy(bytes->begin(), bytes->end(), record.begin());
   return record;
 }
 
@@ -137,41 +153,64 @@ Command ParseCommandLine(const std::vector<std::string>& arguments) {
 }
 
 // velk-run's own output (--help, --decode): lost, it fails the run.
-void CheckWritten(const char* what, int error) {
-  if (error != 0) {
-    throw Failure{kFailed, std::string("cannot write ") + what + ": " + std::strerror(error)};
+void WriteOut(const char* what, const std::string& text) {
+  std::fputs(text.c_str(), stdout);
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    throw Failure{std::string("cannot write ") + what + ": " + std::strerror(errno)};
   }
 }
 
-void Decode(const Record& record) {
-  standin::HostCall decoded(nullptr);
-  decoded.AddBytes("record", record.data(), record.size());
-  decoded.AddRecordFields(record.data());
-  EventWriter writer(STDOUT_FILENO);
-  writer.Add(decoded);
-  CheckWritten("the decoded record", writer.Flush());
+// The directory velk-run's own code was loaded from, as the kernel's map of the process names
+// it; /proc/self/exe would name the loader when velk-run runs as "ld.so velk-run".
+std::string OwnDirectory() {
+  std::ifstream maps("/proc/self/maps");
+  const auto own_code = reinterpret_cast<std::uintptr_t>(&OwnDirectory);
+  for (std::string line; std::getline(maps, line);) {
+    std::uintmax_t low = 0, high = 0;
+    int path = 0;
+    if (std::sscanf(line.c_str(), "%" SCNxMAX "-%" SCNxMAX " %*s %*s %*s %*s %n", &low, &high,
+                    &path) == 2 &&
+        path > 0 && low <= own_code && own_code < high) {
+      return line.substr(0, line.find_last_of('/') + 1).substr(static_cast<std::size_t>(path));
+    }
+  }
+  throw Failure{std::string("cannot tell where velk-run is (/proc/self/maps: ") +
+                (maps.is_open() ? "velk-run's code is not in it" : std::strerror(errno)) +
+                "), so neither where its plug-in is; name it with --plugin"};
+}
+
+// The plug-in file to load. A name without a slash is a file in the current directory, as
+// everywhere else on the command line, not a library to search for; without one, the plug-in
+// beside velk-run.
+std::string PluginPath(const std::optional<std::string>& named) {
+  if (named) return named->find('/') == std::string::npos ? "./" + *named : *named;
+  return OwnDirectory() + "velk_temperature.so";
 }
 
 // One reading per line; blank lines and comments are skipped. Lines are bounded, so input
 // without newlines (/dev/zero) is refused at once instead of filling memory.
-void FeedStandardInput(DeviceSession& session) {
+void FeedStandardInput(Session& session) {
   std::string line;
   for (std::uint64_t number = 1;; ++number) {
     // Worded only for a message: a long replay builds no text per line.
     const auto where = [&] { return "line " + std::to_string(number) + " of standard input"; };
     line.clear();
     int c;
-    while ((c = getc_unlocked(stdin)) != EOF && c != '\n') {
+    while ((c = getc_unlocked(stdin)) != '\n') {
+      // A read that a signal interrupted is tried again; an error is not the end of the input.
+      if (c == EOF && std::ferror(stdin) && errno == EINTR) {
+        clearerr(stdin);
+        continue;
+      }
+      if (c == EOF && std::ferror(stdin)) {
+        throw session.Stopped("cannot read " + where() + ": " + std::strerror(errno));
+      }
+      if (c == EOF) break;
       if (line.size() == kMaxLineBytes) {
         throw session.Stopped(where() + " is longer than " + std::to_string(kMaxLineBytes) +
                               " bytes, the limit");
       }
       line.push_back(static_cast<char>(c));
-    }
-    // A read error is not the end of the readings.
-    if (c == EOF && std::ferror(stdin)) {
-      const int error = errno;
-      throw session.Stopped("cannot read " + where() + ": " + std::strerror(error));
     }
     if (c == EOF && line.empty()) return;
     const std::size_t first = line.find_first_not_of(" \t\r");
@@ -185,24 +224,47 @@ void FeedStandardInput(DeviceSession& session) {
   }
 }
 
-void Run(const Command& command) {
+// Each failure is reported as it is found, the first before the device is taken down, so that
+// a failure of the teardown cannot hide it; the status is the first's.
+int Run(const Command& command) {
+  int status = kDone;
+  const auto report = [&status](const Failure& failure) {
+    const int reported = Report(failure);
+    if (status == kDone) status = reported;
+  };
   // The daemon hands every device a configuration; without one the device gets an empty
   // object, and the settings still copy the data identifier into the record.
-  const Json::Value config =
-      command.config ? ReadConfig(*command.config) : Json::Value(Json::objectValue);
-  DeviceSession session(PluginPath(command.plugin), STDERR_FILENO);
-  session.Configure(command.data_id.value_or(0), config,
-                    command.config ? "the configuration " + Quoted(*command.config)
-                                   : std::string("the empty configuration"));
-  if (command.restore) session.Restore(*command.restore);
-  if (command.readings.empty()) {
-    FeedStandardInput(session);
-  } else {
-    for (std::size_t i = 0; i < command.readings.size(); ++i) {
-      session.Process(command.readings[i], 0, i + 1);
-    }
+  Json::Value config(Json::objectValue);
+  try {
+    if (command.config) config = ReadConfig(*command.config);
+  } catch (const Failure& failure) {
+    return Report(failure);
   }
-  session.Finish();
+  // The plug-in's static destructors may run only when velk-run exits: the session, constructed
+  // before the plug-in is loaded, outlives them.
+  static Session session(STDERR_FILENO);
+  try {
+    session.Load(PluginPath(command.plugin));
+    session.Configure(command.data_id.value_or(0), config,
+                      command.config ? "the configuration " + Quoted(*command.config)
+                                     : std::string("the empty configuration"));
+    if (command.restore) session.Restore(*command.restore);
+    if (command.readings.empty()) {
+      FeedStandardInput(session);
+    } else {
+      for (std::size_t i = 0; i < command.readings.size(); ++i) {
+        session.Process(command.readings[i], 0, i + 1);
+      }
+    }
+  } catch (const Failure& failure) {
+    report(failure);
+  }
+  try {
+    session.Close();
+  } catch (const Failure& failure) {
+    report(failure);
+  }
+  return status;
 }
 
 }  // namespace
@@ -213,16 +275,35 @@ int main(int argc, char** argv) {
   try {
     const Command command = ParseCommandLine({argv + 1, argv + argc});
     if (command.help) {
-      CheckWritten("the usage", WriteAll(STDOUT_FILENO, kUsage));
+      WriteOut("the usage", kUsage);
     } else if (command.decode) {
-      Decode(*command.decode);
+      standin::Event decoded(nullptr);
+      const unsigned char* record = command.decode->data();
+      decoded.RecordId(record, 15).RecordBytes(record, 15).RecordFields(record, 15);
+      WriteOut("the decoded record", std::string(decoded.Line()));
     } else {
-      Run(command);
+      return Run(command);
     }
     return kDone;
   } catch (const Failure& failure) {
     return Report(failure);
   } catch (...) {  // velk-run's own, such as memory running out
-    return Report(Failure{kFailed, CaughtExceptionText()});
+    return Report(Failure{velk::CaughtExceptionText()});
   }
+}
+
+// The plug-in's exit() and quick_exit() bind to these, velk-run being the first object the
+// loader searches: a call while the plug-in is loaded is reported as the plug-in's. velk-run's
+// own exit, from main, stays inside the C library and never comes here. _exit() and the exit
+// system call cannot be seen.
+extern "C" [[noreturn]] void exit(int status) {
+  velk_run::watch::ExitCalled("exit", status, [](int code) {
+    reinterpret_cast<void (*)(int)>(dlsym(RTLD_NEXT, "exit"))(code);
+  });
+}
+
+extern "C" [[noreturn]] void quick_exit(int status) {
+  velk_run::watch::ExitCalled("quick_exit", status, [](int code) {
+    reinterpret_cast<void (*)(int)>(dlsym(RTLD_NEXT, "quick_exit"))(code);
+  });
 }

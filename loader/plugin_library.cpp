@@ -1,17 +1,15 @@
-#include "runner/plugin_library.h"
+#include "loader/plugin_library.h"
 
 #include <dlfcn.h>
-#include <limits.h>
 #include <link.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
-#include "runner/errors.h"
+#include "loader/failure.h"
 
-namespace velk_run {
+namespace velk {
 
 namespace {
 
@@ -40,38 +38,41 @@ int InDataSegment(dl_phdr_info* info, size_t, void* address) {
 
 }  // namespace
 
-PluginLibrary::PluginLibrary(const std::string& path) : shown_(Quoted(path)) {
-  // The loader takes only regular files: a FIFO would block it. A file it dies on (an ELF file
-  // cut short gives SIGBUS) is the session's to report, like any other crash of the plug-in.
+PluginLibrary::PluginLibrary(const std::string& path) : path_(path), shown_(Quoted(path)) {
+  // The loader takes only regular files: a FIFO would block it.
   struct stat file;
   const int error = ::stat(path.c_str(), &file) == 0 ? 0 : errno;
   if (error != 0 || !S_ISREG(file.st_mode)) {
     const char* problem = error != 0 ? std::strerror(error) : "not a regular file";
-    throw Failure{kFailed, "cannot load plug-in " + shown_ + ": " + problem};
+    throw Failure{"cannot load plug-in " + shown_ + ": " + problem};
   }
   handle_ = dlopen(path.c_str(), RTLD_NOW);
-  if (handle_ == nullptr) {
-    throw Failure{kFailed, "cannot load plug-in " + shown_ + ": " + LoaderError(path)};
-  }
+  if (handle_ == nullptr) throw Failure{"cannot load plug-in " + shown_ + ": " + LoaderError(path)};
   dlerror();
   void* entry = dlsym(handle_, "get_providers");
   if (entry == nullptr || dl_iterate_phdr(InDataSegment, entry) == 1) {
     const std::string error =
         entry == nullptr ? LoaderError(path) : std::string("it is data, not a function");
-    dlclose(handle_);
-    throw Failure{kFailed, "plug-in " + shown_ + " has no get_providers: " + error};
+    Unload();
+    throw Failure{"plug-in " + shown_ + " has no get_providers: " + error};
   }
   get_providers_ = reinterpret_cast<GetProvidersFunction>(entry);
 }
 
-PluginLibrary::~PluginLibrary() { dlclose(handle_); }
+bool PluginLibrary::Unload() {
+  if (handle_ == nullptr) return true;
+  dlclose(handle_);
+  handle_ = nullptr;
+  void* still = dlopen(path_.c_str(), RTLD_NOW | RTLD_NOLOAD);
+  if (still != nullptr) dlclose(still);
+  return still == nullptr;
+}
 
 std::vector<std::shared_ptr<Provider> > PluginLibrary::GetProviders() const {
   try {
     return get_providers_();
   } catch (...) {
-    throw Failure{kFailed,
-                  "plug-in " + shown_ + ": get_providers failed: " + CaughtExceptionText()};
+    throw Failure{"plug-in " + shown_ + ": get_providers failed: " + CaughtExceptionText()};
   }
 }
 
@@ -82,30 +83,17 @@ std::unique_ptr<DranAIDevice> PluginLibrary::CreateDevice(
     provider = dynamic_cast<const DranAIDeviceProvider*>((offered++)->get());
   }
   if (provider == nullptr) {
-    throw Failure{kFailed, "plug-in " + shown_ + " offers no analog-input device provider"};
+    throw Failure{"plug-in " + shown_ + " offers no analog-input device provider"};
   }
   const std::string create = "plug-in " + shown_ + ": create() of its device provider ";
   std::unique_ptr<DranAIDevice> device;
   try {
     device.reset(provider->create());
   } catch (...) {
-    throw Failure{kFailed, create + "failed: " + CaughtExceptionText()};
+    throw Failure{create + "failed: " + CaughtExceptionText()};
   }
-  if (!device) throw Failure{kFailed, create + "gave no device"};
+  if (!device) throw Failure{create + "gave no device"};
   return device;
 }
 
-std::string PluginPath(const std::optional<std::string>& named) {
-  if (named) return named->find('/') == std::string::npos ? "./" + *named : *named;
-  char self[PATH_MAX];
-  const ssize_t length = readlink("/proc/self/exe", self, sizeof(self) - 1);
-  if (length < 0) {
-    throw Failure{kFailed, std::string("cannot tell where velk-run is (/proc/self/exe: ") +
-                               std::strerror(errno) +
-                               "), so neither where its plug-in is; name it with --plugin"};
-  }
-  std::string directory(self, static_cast<std::size_t>(length));
-  return directory.erase(directory.find_last_of('/') + 1) + "velk_temperature.so";
-}
-
-}  // namespace velk_run
+}  // namespace velk
