@@ -1,39 +1,158 @@
 #include "host_standin/recorder.h"
 
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <optional>
 #include <stdexcept>
+
+#include "framework/ai_data.h"
 
 namespace standin {
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence that starts `text`, or 0 when its first byte
+// starts none: no overlong forms, no surrogates, nothing above U+10FFFF.
+std::size_t SequenceLength(std::string_view text) {
+  const auto byte = [&text](std::size_t i) -> unsigned {
+    return i < text.size() ? static_cast<unsigned char>(text[i]) : 0;
+  };
+  const unsigned lead = byte(0);
+  if (lead < 0x80) return 1;
+  const unsigned low = lead == 0xe0 ? 0xa0 : lead == 0xf0 ? 0x90 : 0x80;
+  const unsigned high = lead == 0xed ? 0x9f : lead == 0xf4 ? 0x8f : 0xbf;
+  const std::size_t length = lead >= 0xf0 ? 4 : lead >= 0xe0 ? 3 : 2;
+  bool valid = lead >= 0xc2 && lead <= 0xf4 && byte(1) >= low && byte(1) <= high;
+  for (std::size_t i = 2; i < length; ++i) valid = valid && (byte(i) & 0xc0) == 0x80;
+  return valid ? length : 0;
+}
+
+std::optional<AI_Data_t> Whole(const unsigned char* data, unsigned int length) {
+  AI_Data_t record;
+  if (data == nullptr || length != sizeof(record)) return std::nullopt;
+  std::memcpy(&record, data, sizeof(record));
+  return record;
+}
+
+}  // namespace
+
+Event::Event(const char* call) : writer_(buffer_) {
+  writer_.StartObject();
+  if (call != nullptr) Text("call", call);
+}
+
+Event& Event::Bool(const char* name, bool value) {
+  writer_.Key(name);
+  writer_.Bool(value);
+  return *this;
+}
+
+Event& Event::Int(const char* name, std::int64_t value) {
+  writer_.Key(name);
+  writer_.Int64(value);
+  return *this;
+}
+
+Event& Event::Float(const char* name, float value) {
+  char text[32] = "NaN";
+  char* end = text + 3;
+  if (std::isinf(value)) {
+    end = std::strchr(std::strcpy(text, value < 0 ? "-Infinity" : "Infinity"), '\0');
+  } else if (!std::isnan(value)) {  // as printf's %.9g, with ".0" where that reads as an integer
+    end = std::to_chars(text, text + 29, double{value}, std::chars_format::general, 9).ptr;
+    if (std::none_of(text, end, [](char c) { return c == '.' || c == 'e'; })) {
+      end = std::strchr(std::strcpy(end, ".0"), '\0');
+    }
+  }
+  writer_.Key(name);
+  writer_.RawValue(text, static_cast<std::size_t>(end - text), rapidjson::kNumberType);
+  return *this;
+}
+
+Event& Event::Text(const char* name, std::string_view text) {
+  std::string valid;  // made only where a byte is not part of valid UTF-8
+  std::size_t copied = 0;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t length = SequenceLength(text.substr(at));
+    if (length == 0) {
+      valid.append(text.substr(copied, at - copied)).append("\xef\xbf\xbd");
+      copied = at + 1;
+    }
+    at += std::max<std::size_t>(length, 1);
+  }
+  if (copied != 0) text = valid.append(text.substr(copied));
+  if (name != nullptr) writer_.Key(name);
+  writer_.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
+  return *this;
+}
+
+Event& Event::RuleKeys(const char* name, const std::vector<rule_value>& rules) {
+  writer_.Key(name);
+  writer_.StartArray();
+  for (const rule_value& rule : rules) Text(nullptr, rule.key);
+  writer_.EndArray();
+  return *this;
+}
+
+Event& Event::RecordId(const unsigned char* data, unsigned int length) {
+  if (const auto record = Whole(data, length)) Int("data_id", record->id);
+  return *this;
+}
+
+Event& Event::RecordBytes(const unsigned char* data, unsigned int length) {
+  if (data != nullptr) return Text("record", ToHex(data, length));
+  writer_.Key("record");
+  writer_.Null();
+  return *this;
+}
+
+Event& Event::RecordFields(const unsigned char* data, unsigned int length) {
+  if (const auto record = Whole(data, length)) {
+    Text("time", FormatTime(record->time)).Float("value", record->value);
+  }
+  return *this;
+}
+
+std::string_view Event::Line() {
+  writer_.EndObject();
+  buffer_.Put('\n');
+  return {buffer_.GetString(), buffer_.GetSize()};
+}
+
+std::string ToHex(const unsigned char* bytes, std::size_t length) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string text;
+  for (std::size_t i = 0; i < length; ++i)
+    (text += kDigits[bytes[i] >> 4]) += kDigits[bytes[i] & 15];
+  return text;
+}
+
+std::string FormatTime(const ttime& time) {
+  char text[32];
+  std::snprintf(text, sizeof(text), "%04u-%02u-%02u %02u:%02u:%02u", unsigned{time.year},
+                unsigned{time.month}, unsigned{time.day}, unsigned{time.hour},
+                unsigned{time.minute}, unsigned{time.second});
+  return text;
+}
+
 Recorder* Recorder::current_ = nullptr;
-
-Recorder::Recorder() : replaced_(current_) { current_ = this; }
-
-Recorder::~Recorder() { current_ = replaced_; }
 
 void Recorder::Clear() {
   lines_.clear();
-  report_results_.clear();
-  batch_results_.clear();
+  answers_.clear();
   init_setting_result_ = true;
   hooks_.clear();
 }
 
-void Recorder::QueueReportResults(const std::vector<bool>& results) {
-  report_results_.insert(report_results_.end(), results.begin(), results.end());
-}
-
-void Recorder::QueueBatchResults(const std::vector<bool>& results) {
-  batch_results_.insert(batch_results_.end(), results.begin(), results.end());
-}
-
-void Recorder::OnCall(const std::string& call, Hook hook) {
-  hooks_[call] = [hook](DranVDevice* device) {
-    if (device != nullptr) hook(*device);
-  };
+void Recorder::Queue(const char* call, const std::vector<bool>& results) {
+  answers_[call].insert(answers_[call].end(), results.begin(), results.end());
 }
 
 void Recorder::ThrowOn(const std::string& call, int occurrence) {
-  hooks_[call] = [call, occurrence](DranVDevice*) mutable {
+  hooks_[call] = [call, occurrence](DranVDevice&) mutable {
     if (--occurrence == 0) throw std::runtime_error("scripted failure of " + call);
   };
 }
@@ -41,14 +160,17 @@ void Recorder::ThrowOn(const std::string& call, int occurrence) {
 void Recorder::Record(Event& event, const char* call, DranVDevice* device) {
   Write(event.Line());
   const auto hook = hooks_.find(std::string_view(call));
-  if (hook != hooks_.end()) hook->second(device);
+  if (hook != hooks_.end() && device != nullptr) hook->second(*device);
 }
 
-bool Recorder::Next(std::deque<bool>& results) {
-  if (results.empty()) return false;
-  const bool result = results.front();
-  results.pop_front();
-  return result;
+bool Recorder::Answer(const char* call) {
+  if (current_ == nullptr) return call == std::string_view("InitSetting");
+  if (call == std::string_view("InitSetting")) return current_->init_setting_result_;
+  const auto queued = current_->answers_.find(std::string_view(call));
+  if (queued == current_->answers_.end() || queued->second.empty()) return false;
+  const bool answer = queued->second.front();
+  queued->second.pop_front();
+  return answer;
 }
 
 }  // namespace standin

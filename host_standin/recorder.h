@@ -1,11 +1,10 @@
-// Whoever watches the stand-in host (a test, velk-run) installs a Recorder for a scope: while it
-// is in place every host call a device makes is written as one event line the moment it is
-// made, and answered as the recorder scripts it. Without one the services record nothing and
-// answer at once (false, and true for the settings), touching nothing but the device, so that
-// devices may run on many threads and a benchmark sees the plug-in's own cost.
-// One recorder is in place at a time, and it serves one thread at a time.
+// Whoever watches the stand-in host (a test, velk-run) puts a Recorder in place for a scope: each
+// host call is then written as one event line when it is made, and answered as scripted. Without
+// one the services record nothing and answer at once (false; true for the settings), touching
+// only the device: devices may run on many threads, and benchmarks see the plug-in's own cost.
 #pragma once
 
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
@@ -13,59 +12,84 @@
 #include <string_view>
 #include <vector>
 
-#include "host_standin/event.h"
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include "host/dran_records.h"
 
 class DranVDevice;
 
 namespace standin {
 
+// A call's event, the only form it has (velk-run prints it, the tests read it): one line of
+// JSON written by RapidJSON's writer, "call" and the arguments, added by the caller in byte-wise
+// order of their names. Floats have nine significant digits, so each reads back exactly (NaN,
+// Infinity, -Infinity when not finite); a byte that is not part of valid UTF-8 becomes U+FFFD,
+// as in Go's and Python's encoders, so every line is JSON.
+class Event {
+ public:
+  explicit Event(const char* call);  // null: no "call", for a record decoded on its own
+
+  Event& Bool(const char* name, bool value);
+  Event& Int(const char* name, std::int64_t value);
+  Event& Float(const char* name, float value);
+  Event& Text(const char* name, std::string_view text);
+  Event& RuleKeys(const char* name, const std::vector<rule_value>& rules);
+  // A record argument in its three places: "data_id"; "record", its bytes in hex (null for a
+  // null pointer); "time" and "value". The fields are there for a whole 15-byte AI_Data_t.
+  Event& RecordId(const unsigned char* data, unsigned int length);
+  Event& RecordBytes(const unsigned char* data, unsigned int length);
+  Event& RecordFields(const unsigned char* data, unsigned int length);
+  std::string_view Line();  // the finished line, newline included; call once
+
+ private:
+  rapidjson::StringBuffer buffer_;
+  rapidjson::Writer<rapidjson::StringBuffer> writer_;
+};
+
+// Records as people read them: lower-case hex, and the time as "YYYY-MM-DD HH:MM:SS".
+std::string ToHex(const unsigned char* bytes, std::size_t length);
+std::string FormatTime(const ttime& time);
+
 class Recorder {
  public:
   using Hook = std::function<void(DranVDevice& device)>;
-
-  Recorder();  // in place until it goes; the one it replaced comes back then
-  virtual ~Recorder();
+  Recorder() : replaced_(current_) { current_ = this; }  // the one it replaced is back after it
+  virtual ~Recorder() { current_ = replaced_; }
   Recorder(const Recorder&) = delete;
   Recorder& operator=(const Recorder&) = delete;
-
   static Recorder* Current() { return current_; }
 
-  // Forgets the kept lines and every script.
-  void Clear();
+  void Clear();  // forgets the lines kept and every script
   const std::vector<std::string>& Lines() const { return lines_; }
 
-  // Answers for the calls to come, oldest first; an empty queue answers false.
-  void QueueReportResults(const std::vector<bool>& results);
-  void QueueBatchResults(const std::vector<bool>& results);
+  // Answers for the calls to come, oldest first; with none queued a call answers false.
+  void QueueReportResults(const std::vector<bool>& results) { Queue("CheckAOReport", results); }
+  void QueueBatchResults(const std::vector<bool>& batch) { Queue("DoBatchCheckThreshold", batch); }
   void SetInitSettingResult(bool result) { init_setting_result_ = result; }
-  // Runs inside the service `call` of a device, once it is recorded and before it answers.
-  void OnCall(const std::string& call, Hook hook);
-  // The occurrence-th next call of `call` throws std::runtime_error once it is recorded (in
-  // place of a hook of that call).
+  // Runs in a device's service `call` once it is recorded; ThrowOn's throws at the occurrence-th.
+  void OnCall(const std::string& call, Hook hook) { hooks_[call] = std::move(hook); }
   void ThrowOn(const std::string& call, int occurrence = 1);
 
-  // For the services: writes the event of `call`, then runs its hook or scripted failure (a
-  // device's call; get_ttime has none).
+  // For the services. Record writes the event, then runs the hook of `call` (a device's); Answer
+  // is what the recorder in place scripts for `call`, with none what the host answers at once.
   void Record(Event& event, const char* call, DranVDevice* device);
-  bool NextReportResult() { return Next(report_results_); }
-  bool NextBatchResult() { return Next(batch_results_); }
-  bool InitSettingResult() const { return init_setting_result_; }
+  static bool Answer(const char* call);
 
  protected:
-  // Takes each event line, newline included, as its call is made; keeps it by default. Called
-  // from inside the plug-in's call, so it must not throw for a failure of its own.
+  // Takes each event line as its call is made (keeps it by default); inside the plug-in's call,
+  // so it must not throw for a failure of its own.
   virtual void Write(std::string_view line) { lines_.emplace_back(line); }
 
  private:
-  static bool Next(std::deque<bool>& results);
+  void Queue(const char* call, const std::vector<bool>& results);
 
-  static Recorder* current_;
+  static Recorder* current_;  // defined in the stand-in library, for every user of it
   Recorder* replaced_;
   std::vector<std::string> lines_;
-  std::deque<bool> report_results_;
-  std::deque<bool> batch_results_;
+  std::map<std::string, std::deque<bool>, std::less<>> answers_;
   bool init_setting_result_ = true;
-  std::map<std::string, std::function<void(DranVDevice* device)>, std::less<>> hooks_;
+  std::map<std::string, Hook, std::less<>> hooks_;
 };
 
 }  // namespace standin

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "host_standin/event.h"
+#include "host_standin/recorder.h"
 #include "loader/failure.h"
 #include "runner/input.h"
 #include "runner/session.h"

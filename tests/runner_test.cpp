@@ -287,7 +287,7 @@ TEST(RunnerTest, ReadsStandardInputSkippingBlankAndCommentLines) {
   EXPECT_EQ(Count(run, "SaveDeviceHistory"), 2);
   for (const Json::Value& event : run.events) {
     if (event.isMember("data_id")) {
-      EXPECT_EQ(event["data_id"].asUInt(), 5u) << event;
+      EXPECT_EQ(event["data_id"].asUInt(), 5u) << event["call"].asString();
     }
   }
 }

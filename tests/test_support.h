@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 #include <json/value.h>
 
-#include "host_standin/event.h"
+#include "host_standin/recorder.h"
 #include "host_standin/recorder.h"
 
 namespace velk_test {
