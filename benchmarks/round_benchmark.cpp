@@ -8,7 +8,7 @@
 
 #include "benchmarks/heap_counter.h"
 #include "benchmarks/loaded_plugin.h"
-#include "runner/input.h"
+#include "loader/config.h"
 #include "runner/session.h"
 
 namespace velk_bench {
@@ -55,7 +55,7 @@ void BM_RunnerReading(benchmark::State& state) {
   {
     velk_run::Session session(events);
     session.Load(VELK_PLUGIN_PATH);
-    session.Configure(17, velk_run::ReadConfig(VELK_EXAMPLES_DIR "/temperature.json"),
+    session.Configure(17, velk::ReadConfig(VELK_EXAMPLES_DIR "/temperature.json"),
                       "the example configuration");
     short raw = 0;
     std::uint64_t line = 0;

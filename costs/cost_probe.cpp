@@ -16,13 +16,12 @@
 #include <new>
 #include <string>
 
-#include <json/reader.h>
 #include <json/value.h>
 #include <boost/date_time/posix_time/posix_time_types.hpp>
-#include <fstream>
 
 #include "benchmarks/loaded_plugin.h"
 #include "devices/velk_temperature.h"
+#include "loader/config.h"
 #include "loader/failure.h"
 
 namespace {
@@ -90,10 +89,7 @@ int Run(const std::string& scenario, long count) {
     for (long i = 0; i < count; ++i) device->LoadFromCache(record, sizeof(record));
   } else if (scenario == "memory") {
     device->data_id_ = 17;
-    Json::Value config;
-    std::ifstream example(VELK_EXAMPLES_DIR "/temperature.json");
-    if (!Json::parseFromStream(Json::CharReaderBuilder(), example, &config, nullptr)) return 1;
-    device->InitSetting(config);
+    device->InitSetting(velk::ReadConfig(VELK_EXAMPLES_DIR "/temperature.json"));
     std::printf("sizeof %zu heap %zu\n", sizeof(VelkTemperature),
                 live_bytes - before - sizeof(VelkTemperature));
   } else {

@@ -15,7 +15,7 @@ using velk::Failure;
 
 namespace {
 
-// Writes all of `text`, going on after a partial write or an interruption; 0 or the errno.
+// All of `text`, going on after a partial write or an interruption: 0, or the errno.
 int WriteAll(int fd, std::string_view text) {
   while (!text.empty()) {
     const ssize_t written = ::write(fd, text.data(), text.size());
@@ -37,19 +37,14 @@ int Report(const Failure& failure) {
   return failure.status;
 }
 
-Session::EventSink::EventSink(int fd) : fd_(fd), pid_(getpid()) {}
+Session::EventSink::EventSink(int fd) : fd(fd), pid(getpid()) {}
 
-// A line longer than PIPE_BUF may reach a pipe in pieces; no event line of this host is.
 void Session::EventSink::Write(std::string_view line) {
-  if (error == 0 && getpid() == pid_) error = WriteAll(fd_, line);
+  if (error == 0 && getpid() == pid) error = WriteAll(fd, line);
 }
-
-Session::Session(int events_fd) : events_(events_fd) {}
 
 Session::~Session() {
   if (!stays_loaded_) return;
-  // At the process's exit: the plug-in's static destructors, which ran before, may have
-  // written to its log too.
   watch::Doing(false, "after its static destructors, at the exit of velk-run");
   if (const std::optional<Failure> lost = OutputLost()) _exit(Report(*lost));
 }
@@ -58,26 +53,16 @@ void Session::Load(const std::string& plugin_path) {
   shown_path_ = velk::Quoted(plugin_path);
   watch::Start("during the loading of " + shown_path_);
   watching_ = true;
-  Run("the loading of " + shown_path_, [&] {
-    library_.emplace(plugin_path);
-    return true;
-  });
-  Run("get_providers", [&] {
-    providers_ = library_->GetProviders();
-    return true;
-  });
-  Run("create() of its device provider", [&] {
-    device_ = library_->CreateDevice(providers_);
-    return true;
-  });
+  Run("the loading of " + shown_path_, [&] { return library_.emplace(plugin_path), true; });
+  Run("get_providers", [&] { return providers_ = library_->GetProviders(), true; });
+  Run("create() of its device provider",
+      [&] { return device_ = library_->CreateDevice(providers_), true; });
 }
 
 void Session::Configure(std::uint32_t data_id, const Json::Value& config,
                         const std::string& described) {
-  Run(described, [&] {
-    device_->data_id_ = data_id;
-    return static_cast<bool>(device_->InitSetting(config));
-  });
+  device_->data_id_ = data_id;
+  Run(described, [&] { return static_cast<bool>(device_->InitSetting(config)); });
 }
 
 void Session::Restore(const Record& record) {
@@ -89,23 +74,19 @@ void Session::Process(short reading, std::uint64_t line, std::uint64_t argument)
   reading_ = true;
   Run(line != 0 ? "the reading on line " + std::to_string(line) + " of standard input"
                 : "the reading of argument " + std::to_string(argument),
-      [&] {
-        device_->process(reading);
-        return true;
-      });
+      [&] { return device_->process(reading), true; });
 }
 
-Failure Session::Stopped(const std::string& problem) const { return Failure{problem + Processed()}; }
+Failure Session::Stopped(const std::string& problem) const {
+  return Failure{problem + Processed()};
+}
 
 void Session::Close() {
   reading_ = false;
   std::optional<Failure> first;
   const auto step = [&](const std::string& words, auto undo) {
     try {
-      Run(words, [&] {
-        undo();
-        return true;
-      });
+      Run(words, [&] { return undo(), true; });
     } catch (const Failure& failure) {
       if (!first) first = failure;
     }
@@ -114,15 +95,13 @@ void Session::Close() {
   if (device_) step("the destruction of its device", [&] { device_.reset(); });
   if (!providers_.empty()) step("the release of its providers", [&] { providers_.clear(); });
   if (library_) {
-    step("the unloading of " + shown_path_, [&] {
-      stays_loaded_ = !library_->Unload();
-      library_.reset();
-    });
+    step("the unloading of " + shown_path_, [&] { stays_loaded_ = !library_->Unload(); });
+    library_.reset();
   }
-  if (stays_loaded_) {
-    // Its static destructors run when velk-run exits: watched until the end.
+  if (stays_loaded_) {  // its static destructors run at velk-run's exit, watched to the end
     watch::Doing(false, "after dlclose, which left it loaded");
-    std::atexit([] { watch::Doing(true, "during its static destructors, at the exit of velk-run"); });
+    std::atexit(
+        [] { watch::Doing(true, "during its static destructors, at the exit of velk-run"); });
   } else if (watching_) {
     watch::Stop();
   }
@@ -139,30 +118,27 @@ void Session::Run(const std::string& words, Step step) {
   } catch (const Failure& worded) {  // the loader's, naming the plug-in
     failure = worded;
   } catch (...) {
-    // The exception may be the plug-in's own: only its text leaves this block, so nothing of
-    // it is left when the library is unloaded.
-    failure = Failure{words + " failed: " + velk::CaughtExceptionText() +
-                      (reading_ ? Processed() : "")};
+    // The exception may be the plug-in's own: only its text leaves this block, so nothing of it
+    // is left when the library is unloaded.
+    failure =
+        Failure{words + " failed: " + velk::CaughtExceptionText() + (reading_ ? Processed() : "")};
   }
   const std::optional<Failure> lost = OutputLost();
   if (reading_ && !failure) ++processed_;  // its round ran, whatever became of its output
   watch::Doing(false, "between steps" + Processed());
-  if (failure) throw *failure;
-  if (lost) throw *lost;
+  if (failure || lost) throw failure ? *failure : *lost;
 }
 
 std::optional<Failure> Session::OutputLost() {
-  // Whatever way the plug-in writes its log (std::endl, "\n", printf), what it wrote in the step
-  // is out now, where a crash later cannot take it.
+  // Whatever way the plug-in writes its log (std::endl, "\n", printf), what it wrote in the
+  // step is out now, where a crash later cannot take it.
   std::cout.flush();
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) std::cout.setstate(std::ios::badbit);
   std::string lost;
-  if (events_.error != 0 && !events_lost_) {
+  if (events_.error != 0 && !std::exchange(events_lost_, true)) {
     lost = std::string("cannot write the events: ") + std::strerror(events_.error);
-    events_lost_ = true;
-  } else if (!std::cout && !log_lost_) {
+  } else if (!std::cout && !std::exchange(log_lost_, true)) {
     lost = "cannot write the plug-in's log to standard output";
-    log_lost_ = true;
   } else {
     return std::nullopt;
   }

@@ -16,63 +16,52 @@ namespace velk_run::watch {
 
 namespace {
 
-constexpr struct {
-  int number;
-  const char* name;
-} kFatalSignals[] = {{SIGSEGV, "SIGSEGV"}, {SIGBUS, "SIGBUS"},   {SIGFPE, "SIGFPE"},
-                     {SIGILL, "SIGILL"},   {SIGABRT, "SIGABRT"}, {SIGTRAP, "SIGTRAP"},
-                     {SIGSYS, "SIGSYS"}};
+const int kFatalSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP, SIGSYS};
+const char* const kNames[] = {"SIGSEGV", "SIGBUS",  "SIGFPE", "SIGILL",
+                              "SIGABRT", "SIGTRAP", "SIGSYS"};
 
-// Everything a report reads lives here, in static storage, and what changes while the plug-in
-// may fail is reached through lock-free atomics.
+// Whatever a report reads is static; what changes while the plug-in runs is reached through
+// lock-free atomics. Words are written into the pair's other half, then published.
 struct Words {
   bool in_step;
   std::size_t size;
   char text[4096];
-};
-Words words[2];                             // the one in use and the next
-std::atomic<const Words*> doing{nullptr};   // words[0], words[1] or none
-std::atomic<pid_t> watcher{0};              // the process that watches; 0 when none does
-std::atomic<bool> reporting{false};         // the first failure to be reported is the only one
+} words[2];
+std::atomic<const Words*> doing{nullptr};
+std::atomic<pid_t> watcher{0};       // the process that reports; 0 when none does
+std::atomic<bool> reporting{false};  // the first failure reported is the only one
 static_assert(std::atomic<const Words*>::is_always_lock_free &&
               std::atomic<pid_t>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
 
 // Only a signal left to its default action is watched: one the process ignores is no failure,
-// and one that has a handler (a sanitizer's) is that handler's to report.
+// and one with a handler (a sanitizer's) is that handler's to report.
 bool watched[std::size(kFatalSignals)];
-// A stack overflow leaves the handler no stack: it gets one of its own, unless a usable one is
-// there already.
+// A stack overflow leaves a handler no stack: it gets one, where no usable one is there.
 alignas(16) char signal_stack[64 * 1024];
 stack_t replaced_stack;
 bool own_stack = false;
 
 bool Watching() { return watcher.load() != 0 && watcher.load() == getpid(); }
 
-// The first thread to report goes on; any other waits for it to end the process, and so does
-// velk-run's own thread, which must not reword what is being reported.
+// The first thread to report goes on; any other, velk-run's own included, waits for it to end
+// the process, so that nothing rewords what is being reported.
 void ClaimReport() {
   if (reporting.exchange(true)) {
     for (;;) pause();
   }
 }
 
-// Appends to a line being built in a fixed buffer, as a signal handler can.
-struct Line {
-  char text[4200];
+// "velk-run: ", the parts and the words of what the run was doing, in one write. Only what a
+// signal handler may call.
+void WriteReport(std::initializer_list<std::string_view> parts) {
+  char line[4400];
   std::size_t size = 0;
-  Line& operator<<(std::string_view part) {
-    const std::size_t length = std::min(part.size(), sizeof(text) - size);
-    std::memcpy(text + size, part.data(), length);
-    size += length;
-    return *this;
-  }
-};
-
-void WriteReport(std::string_view what) {
   const Words* now = doing.load();
-  Line line;
-  line << "velk-run: " << what << " " << std::string_view(now->text, now->size) << "\n";
-  while (write(STDERR_FILENO, line.text, line.size) < 0 && errno == EINTR) {
+  size = std::string_view("velk-run: ").copy(line, sizeof(line));
+  for (std::string_view part : parts) size += part.copy(line + size, sizeof(line) - size);
+  size += std::string_view(now->text, now->size).copy(line + size, sizeof(line) - size - 1);
+  line[size++] = '\n';
+  while (write(STDERR_FILENO, line, size) < 0 && errno == EINTR) {
   }
 }
 
@@ -80,7 +69,7 @@ void RestoreActions() {
   struct sigaction default_action {};
   default_action.sa_handler = SIG_DFL;
   for (std::size_t i = 0; i < std::size(kFatalSignals); ++i) {
-    if (watched[i]) sigaction(kFatalSignals[i].number, &default_action, nullptr);
+    if (watched[i]) sigaction(kFatalSignals[i], &default_action, nullptr);
   }
 }
 
@@ -89,19 +78,16 @@ extern "C" void OnFatalSignal(int number) {
   if (Watching()) {
     ClaimReport();
     const char* name = "a fatal signal";
-    for (const auto& fatal : kFatalSignals) {
-      if (fatal.number == number) name = fatal.name;
+    for (std::size_t i = 0; i < std::size(kFatalSignals); ++i) {
+      if (kFatalSignals[i] == number) name = kNames[i];
     }
-    Line what;
     if (doing.load()->in_step) {
-      what << "the plug-in crashed (" << name << ")";
+      WriteReport({"the plug-in crashed (", name, ") "});
     } else {
-      what << name << " while the plug-in was loaded,";
+      WriteReport({name, " while the plug-in was loaded, "});
     }
-    WriteReport({what.text, what.size});
   }
-  // As it would have ended without the watch: once this handler returns, the default action
-  // takes the signal, and the process dies of it.
+  // As without the watch: once this handler returns, the default action takes the signal.
   RestoreActions();
   raise(number);
   errno = saved_errno;
@@ -123,9 +109,9 @@ void Start(std::string_view loading) {
   sigfillset(&action.sa_mask);  // nothing else runs while a failure is reported
   for (std::size_t i = 0; i < std::size(kFatalSignals); ++i) {
     struct sigaction replaced;
-    sigaction(kFatalSignals[i].number, nullptr, &replaced);
-    watched[i] = (replaced.sa_flags & SA_SIGINFO) == 0 && replaced.sa_handler == SIG_DFL &&
-                 sigaction(kFatalSignals[i].number, &action, nullptr) == 0;
+    watched[i] = sigaction(kFatalSignals[i], nullptr, &replaced) == 0 &&
+                 (replaced.sa_flags & SA_SIGINFO) == 0 && replaced.sa_handler == SIG_DFL &&
+                 sigaction(kFatalSignals[i], &action, nullptr) == 0;
   }
   watcher = getpid();
 }
@@ -142,18 +128,16 @@ void Doing(bool in_step, std::string_view text) {
   if (reporting.load()) ClaimReport();
   Words& next = doing.load() == &words[0] ? words[1] : words[0];
   next.in_step = in_step;
-  next.size = std::min(text.size(), sizeof(next.text));
-  std::memcpy(next.text, text.data(), next.size);
+  next.size = text.copy(next.text, sizeof(next.text));
   doing = &next;
 }
 
 void ExitCalled(const char* function, int status, void (*real)(int)) {
   if (!Watching()) real(status);
-  // What the plug-in wrote before it left, as exit() would have flushed it.
-  std::cout.flush();
+  std::cout.flush();  // what the plug-in wrote before it left, as exit() would have flushed it
   std::fflush(stdout);
   ClaimReport();
-  WriteReport(std::string("the plug-in called ") + function + "()");
+  WriteReport({"the plug-in called ", function, "() "});
   _exit(velk::kFailed);
 }
 

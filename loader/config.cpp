@@ -1,10 +1,9 @@
-#include "runner/input.h"
+#include "loader/config.h"
 
 #include <json/reader.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -13,15 +12,9 @@
 
 #include "loader/failure.h"
 
-namespace velk_run {
-
-using velk::Escaped;
-using velk::Failure;
-using velk::Quoted;
+namespace velk {
 
 namespace {
-
-constexpr std::string_view kBlanks = " \t\r";
 
 std::string ReadText(const std::string& path) {
   const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rbe"),
@@ -81,26 +74,6 @@ std::string ParseProblem(const std::string& document, Json::Value& config) {
 
 }  // namespace
 
-std::optional<long long> ParseDecimal(std::string_view text, long long low, long long high) {
-  const std::size_t first = text.find_first_not_of(kBlanks);
-  if (first == std::string_view::npos) return std::nullopt;
-  text = text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
-  // from_chars takes no "+", and like us no "0x10" and no blank after a sign.
-  if (text.size() > 1 && text[0] == '+' && text[1] != '-') text.remove_prefix(1);
-  long long value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size() || value < low || value > high) {
-    return std::nullopt;
-  }
-  return value;
-}
-
-std::optional<short> ParseReading(std::string_view text) {
-  const auto value = ParseDecimal(text, -32768, 32767);
-  if (!value) return std::nullopt;
-  return static_cast<short>(*value);
-}
-
 Json::Value ReadConfig(const std::string& path) {
   try {
     Json::Value config;
@@ -112,4 +85,4 @@ Json::Value ReadConfig(const std::string& path) {
   }
 }
 
-}  // namespace velk_run
+}  // namespace velk
