@@ -118,9 +118,9 @@ int main(int argc, char** argv) {
   try {
     status = Run(argv[1], argc > 2 ? std::atol(argv[2]) : 1);
   } catch (const velk::Failure& failure) {
-    std::fprintf(stderr, "velk_cost_probe: %s\n", failure.message.c_str());
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "velk_cost_probe: %s\n", e.what());
+    velk::Report("velk_cost_probe", failure);
+  } catch (...) {
+    velk::Report("velk_cost_probe", velk::Failure{velk::CaughtExceptionText()});
   }
   return status;
 }

@@ -26,7 +26,7 @@ std::string ReadText(const std::string& path) {
     // Refused before it is read whole, so /dev/zero cannot fill memory.
     if (text.size() > kMaxConfigBytes) {
       throw Failure{"config " + Quoted(path) + " is larger than " +
-                                 std::to_string(kMaxConfigBytes) + " bytes, the limit"};
+                    std::to_string(kMaxConfigBytes) + " bytes, the limit"};
     }
   }
   if (const int error = errno; !file || std::ferror(file.get())) {

@@ -1,58 +1,34 @@
 #include "runner/session.h"
 
+#include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
 
-#include "runner/watch.h"
-
 namespace velk_run {
 
 using velk::Failure;
 
-namespace {
-
-// All of `text`, going on after a partial write or an interruption: 0, or the errno.
-int WriteAll(int fd, std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t written = ::write(fd, text.data(), text.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return written < 0 ? errno : EIO;
-    text.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return 0;
-}
-
-std::string Counted(std::uint64_t count, const char* one, const char* many) {
-  return std::to_string(count) + (count == 1 ? one : many);
-}
-
-}  // namespace
-
-int Report(const Failure& failure) {
-  WriteAll(STDERR_FILENO, "velk-run: " + failure.message + "\n");
-  return failure.status;
-}
-
 Session::EventSink::EventSink(int fd) : fd(fd), pid(getpid()) {}
 
 void Session::EventSink::Write(std::string_view line) {
-  if (error == 0 && getpid() == pid) error = WriteAll(fd, line);
+  if (error == 0 && getpid() == pid) error = velk::WriteAll(fd, line);
 }
 
 Session::~Session() {
   if (!stays_loaded_) return;
   watch::Doing(false, "after its static destructors, at the exit of velk-run");
-  if (const std::optional<Failure> lost = OutputLost()) _exit(Report(*lost));
+  if (const std::optional<Failure> lost = OutputLost()) _exit(velk::Report("velk-run", *lost));
 }
 
 void Session::Load(const std::string& plugin_path) {
   shown_path_ = velk::Quoted(plugin_path);
   watch::Start("during the loading of " + shown_path_);
-  watching_ = true;
   Run("the loading of " + shown_path_, [&] { return library_.emplace(plugin_path), true; });
   Run("get_providers", [&] { return providers_ = library_->GetProviders(), true; });
   Run("create() of its device provider",
@@ -77,10 +53,6 @@ void Session::Process(short reading, std::uint64_t line, std::uint64_t argument)
       [&] { return device_->process(reading), true; });
 }
 
-Failure Session::Stopped(const std::string& problem) const {
-  return Failure{problem + Processed()};
-}
-
 void Session::Close() {
   reading_ = false;
   std::optional<Failure> first;
@@ -102,10 +74,9 @@ void Session::Close() {
     watch::Doing(false, "after dlclose, which left it loaded");
     std::atexit(
         [] { watch::Doing(true, "during its static destructors, at the exit of velk-run"); });
-  } else if (watching_) {
+  } else {
     watch::Stop();
   }
-  watching_ = false;
   if (first) throw *first;
 }
 
@@ -118,8 +89,7 @@ void Session::Run(const std::string& words, Step step) {
   } catch (const Failure& worded) {  // the loader's, naming the plug-in
     failure = worded;
   } catch (...) {
-    // The exception may be the plug-in's own: only its text leaves this block, so nothing of it
-    // is left when the library is unloaded.
+    // Perhaps the plug-in's own: only its text outlives this block, and the library.
     failure =
         Failure{words + " failed: " + velk::CaughtExceptionText() + (reading_ ? Processed() : "")};
   }
@@ -130,8 +100,7 @@ void Session::Run(const std::string& words, Step step) {
 }
 
 std::optional<Failure> Session::OutputLost() {
-  // Whatever way the plug-in writes its log (std::endl, "\n", printf), what it wrote in the
-  // step is out now, where a crash later cannot take it.
+  // However the plug-in writes (std::endl, "\n", printf), its log is out where no crash takes it.
   std::cout.flush();
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) std::cout.setstate(std::ios::badbit);
   std::string lost;
@@ -143,14 +112,138 @@ std::optional<Failure> Session::OutputLost() {
     return std::nullopt;
   }
   // A reading's round ran; only what it wrote is missing.
-  if (reading_) lost += "; stopped after " + Counted(processed_ + 1, " reading", " readings");
+  if (reading_) lost += "; stopped after " + std::to_string(processed_ + 1) + " reading";
+  if (reading_ && processed_ > 0) lost += "s";
   return Failure{lost};
 }
 
 std::string Session::Processed() const {
   if (processed_ == 0) return "; no reading was processed";
-  return "; the " + Counted(processed_, " reading before it was", " readings before it were") +
-         " processed";
+  const char* rest = processed_ == 1 ? " reading before it was" : " readings before it were";
+  return "; the " + std::to_string(processed_) + rest + " processed";
 }
 
+namespace watch {
+
+namespace {
+
+const std::pair<int, const char*> kFatalSignals[] = {
+    {SIGSEGV, "SIGSEGV"}, {SIGBUS, "SIGBUS"},   {SIGFPE, "SIGFPE"}, {SIGILL, "SIGILL"},
+    {SIGABRT, "SIGABRT"}, {SIGTRAP, "SIGTRAP"}, {SIGSYS, "SIGSYS"}};
+
+// A report reads static storage, through lock-free atomics where it changes: words are written
+// into the other half of the pair, then published.
+struct Words {
+  bool in_step;
+  std::size_t size;
+  char text[4096];
+} words[2];
+std::atomic<const Words*> doing{nullptr};
+std::atomic<pid_t> watcher{0};       // the process that reports; 0 when none does
+std::atomic<bool> reporting{false};  // the first failure reported is the only one
+static_assert(std::atomic<const Words*>::is_always_lock_free &&
+              std::atomic<pid_t>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
+
+// Only a signal left to its default action is watched: one the process ignores is no failure,
+// and one with a handler (a sanitizer's) is that handler's to report.
+bool watched[std::size(kFatalSignals)];
+// A stack overflow leaves a handler no stack: it gets one, where no usable one is there.
+alignas(16) char signal_stack[64 * 1024];
+stack_t replaced_stack;
+bool own_stack = false;
+
+bool Watching() { return watcher.load() != 0 && watcher.load() == getpid(); }
+
+// The first thread to report goes on; any other (velk-run's too) waits for the end it brings.
+void ClaimReport() {
+  if (reporting.exchange(true)) {
+    for (;;) pause();
+  }
+}
+
+// One line in one write, built with only what a signal handler may call.
+void WriteReport(std::initializer_list<std::string_view> parts) {
+  char line[4400];
+  std::size_t size = 0;
+  for (std::string_view part : parts) size += part.copy(line + size, sizeof(line) - 1 - size);
+  line[size++] = '\n';
+  while (write(STDERR_FILENO, line, size) < 0 && errno == EINTR) {
+  }
+}
+
+void RestoreActions() {
+  struct sigaction default_action {};
+  default_action.sa_handler = SIG_DFL;
+  for (std::size_t i = 0; i < std::size(kFatalSignals); ++i) {
+    if (watched[i]) sigaction(kFatalSignals[i].first, &default_action, nullptr);
+  }
+}
+
+extern "C" void OnFatalSignal(int number) {
+  const int saved_errno = errno;
+  if (Watching()) {
+    ClaimReport();
+    const char* name = nullptr;
+    for (const auto& [fatal, fatal_name] : kFatalSignals)
+      name = fatal == number ? fatal_name : name;
+    const Words* now = doing.load();
+    if (now->in_step) {
+      WriteReport({"velk-run: the plug-in crashed (", name, ") ", {now->text, now->size}});
+    } else {
+      WriteReport({"velk-run: ", name, " while the plug-in was loaded, ", {now->text, now->size}});
+    }
+  }
+  // As without the watch: once this handler returns, the default action takes the signal.
+  RestoreActions();
+  raise(number);
+  errno = saved_errno;
+}
+
+}  // namespace
+
+void Start(std::string_view loading) {
+  Doing(true, loading);
+  stack_t stack;
+  const stack_t ours{signal_stack, 0, sizeof(signal_stack)};
+  own_stack = sigaltstack(nullptr, &stack) == 0 &&
+              ((stack.ss_flags & SS_DISABLE) != 0 || stack.ss_size < sizeof(signal_stack)) &&
+              sigaltstack(&ours, &replaced_stack) == 0;
+  struct sigaction action {};
+  action.sa_handler = OnFatalSignal;
+  action.sa_flags = SA_ONSTACK;
+  sigfillset(&action.sa_mask);  // nothing else runs while a failure is reported
+  for (std::size_t i = 0; i < std::size(kFatalSignals); ++i) {
+    struct sigaction replaced;
+    watched[i] = sigaction(kFatalSignals[i].first, nullptr, &replaced) == 0 &&
+                 (replaced.sa_flags & SA_SIGINFO) == 0 && replaced.sa_handler == SIG_DFL &&
+                 sigaction(kFatalSignals[i].first, &action, nullptr) == 0;
+  }
+  watcher = getpid();
+}
+
+void Stop() {
+  watcher = 0;
+  RestoreActions();
+  if (own_stack) sigaltstack(&replaced_stack, nullptr);
+}
+
+void Doing(bool in_step, std::string_view text) {
+  if (reporting.load()) ClaimReport();
+  Words& next = doing.load() == &words[0] ? words[1] : words[0];
+  next.in_step = in_step;
+  next.size = text.copy(next.text, sizeof(next.text));
+  doing = &next;
+}
+
+void ExitCalled(const char* function, int status, void (*real)(int)) {
+  if (!Watching()) real(status);
+  std::cout.flush();  // what the plug-in wrote before it left, as exit() would have flushed it
+  std::fflush(stdout);
+  ClaimReport();
+  const Words* now = doing.load();
+  WriteReport({"velk-run: the plug-in called ", function, "() ", {now->text, now->size}});
+  _exit(velk::kFailed);
+}
+
+}  // namespace watch
 }  // namespace velk_run

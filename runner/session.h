@@ -1,8 +1,6 @@
-// One device of a loaded plug-in, driven a step at a time as the daemon drives it, with the
-// stand-in host writing each call the device makes as one event line the moment it is made.
-// The watch is told each step before it runs; after it, the plug-in's log is flushed and the
-// delivery of the log and the events checked. A failure is a Failure that names the step.
-// Owns the event sink, the library, its providers and the device.
+// One device of a loaded plug-in, driven a step at a time as the daemon drives it, each call it
+// makes into the host written as one event line when it is made; after each step the plug-in's
+// log is flushed and checked. A failure is a Failure naming the step. The watch reports a crash.
 #pragma once
 
 #include <array>
@@ -22,33 +20,23 @@ namespace velk_run {
 
 using Record = std::array<unsigned char, 15>;
 
-// "velk-run: MESSAGE" in one write to standard error. Returns the failure's status, which alone
-// tells when standard error is what fails.
-int Report(const velk::Failure& failure);
-
+// Owns the event sink, the library, its providers and the device.
 class Session {
  public:
   explicit Session(int events_fd) : events_(events_fd) {}
-  // A plug-in that stayed loaded after Close runs its static destructors at the exit of the
-  // process, before a session made before it goes: its log is checked once more then.
-  ~Session();
+  ~Session();  // a plug-in left loaded by Close has its log checked after its static destructors
 
   void Load(const std::string& plugin_path);
-  // As the daemon does, the identifier is set before the configuration is handed over;
-  // `described` names the configuration in messages.
+  // As the daemon does, the identifier is set before the configuration is handed over.
   void Configure(std::uint32_t data_id, const Json::Value& config, const std::string& described);
   void Restore(const Record& record);
   void Process(short reading, std::uint64_t line, std::uint64_t argument);  // line 0: argument
-  // The readings stopped by `problem`, saying how many had their rounds.
-  velk::Failure Stopped(const std::string& problem) const;
-  // Destroys the device, releases the providers and unloads the library, each a step; then
-  // throws the first failure among them.
-  void Close();
+  std::string Processed() const;  // "; the 2 readings before it were processed"
+  void Close();  // device, providers, library: each a step; then the first failure is thrown
 
  private:
-  // Writes each event line as its call is made, in one write (a line longer than PIPE_BUF may
-  // reach a pipe in pieces); a failure waits for the end of the step. A child process that the
-  // plug-in forks writes nothing.
+  // One write per event line (one over PIPE_BUF may reach a pipe in pieces), none from a child
+  // process the plug-in forks; a failure waits for the end of the step.
   struct EventSink : standin::Recorder {
     explicit EventSink(int fd);
     void Write(std::string_view line) override;
@@ -58,7 +46,6 @@ class Session {
   template <typename Step>
   void Run(const std::string& words, Step step);  // `step` gives whether the device took it
   std::optional<velk::Failure> OutputLost();      // the first loss since the last check
-  std::string Processed() const;                  // "; the 2 readings before it were processed"
 
   EventSink events_;
   std::optional<velk::PluginLibrary> library_;
@@ -66,11 +53,22 @@ class Session {
   std::vector<std::shared_ptr<Provider> > providers_;
   std::unique_ptr<DranAIDevice> device_;
   std::uint64_t processed_ = 0;
-  bool reading_ = false;  // the steps are readings
-  bool watching_ = false;
-  bool stays_loaded_ = false;  // dlclose left the library in the process
-  bool events_lost_ = false;   // each loss is reported once
-  bool log_lost_ = false;
+  bool reading_ = false, stays_loaded_ = false, events_lost_ = false, log_lost_ = false;
 };
 
+// The watch, from before loading until Stop or the process's end: a fatal signal, or the plug-in
+// calling exit() or quick_exit(), is reported as one line saying what the run was doing. A signal
+// then meets its default action (its status, a core); an exit call ends the run with status 1.
+// Process-wide, as signal dispositions are; only the process that started it reports.
+namespace watch {
+
+void Start(std::string_view loading);
+void Stop();
+// How a report ends ("during the reading on line 3 of standard input; ..."), worded before the
+// step, as a handler can word nothing. Between steps a signal is not blamed on the plug-in.
+void Doing(bool in_step, std::string_view words);
+// A call of the plug-in's while watched is reported and ends the run; any other goes to `real`.
+[[noreturn]] void ExitCalled(const char* function, int status, void (*real)(int));
+
+}  // namespace watch
 }  // namespace velk_run

@@ -1,14 +1,13 @@
-// velk-run: drives the plug-in as the daemon does, so it can be tried without the daemon. Its
-// command line and main, which runs what it asks for and reports each failure of the run; and
-// the exit() and quick_exit() that the plug-in's calls bind to.
+// velk-run: drives the plug-in as the daemon does, so it can be tried without the daemon: its
+// command line, main, and the exit() and quick_exit() that the plug-in's calls bind to.
 #include <dlfcn.h>
+#include <limits.h>
+#include <sys/auxv.h>
 
 #include <cerrno>
 #include <charconv>
-#include <cinttypes>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,7 +15,6 @@
 #include "loader/config.h"
 #include "loader/failure.h"
 #include "runner/session.h"
-#include "runner/watch.h"
 
 namespace velk_run {
 namespace {
@@ -26,26 +24,19 @@ using velk::Quoted;
 
 const char kUsage[] =
     "usage: velk-run [--plugin PATH] [--data-id N] [--config FILE] [--restore HEX] [READING...]\n"
-    "       velk-run --decode HEX\n"
-    "       velk-run --help\n"
-    "\n"
-    "Loads the plug-in as the daemon does, creates one device, sets its data identifier,\n"
-    "hands it the JSON configuration, optionally restores a cached record, then feeds it\n"
-    "raw readings (integers from -32768 to 32767): those given as arguments, or else one per\n"
-    "line of standard input (blank lines and lines starting with # are skipped).\n"
-    "\n"
-    "The plug-in's own log goes to standard output unchanged. Every call the device makes\n"
-    "into the host is written to standard error as one JSON object per line.\n"
-    "\n"
+    "       velk-run --decode HEX | --help\n"
+    "Loads the plug-in as the daemon does and drives one device: its data identifier, its JSON\n"
+    "configuration, a cached record if given, then raw readings (-32768 to 32767), those given\n"
+    "or else one per line of standard input (blank lines and # comments skipped). The plug-in's\n"
+    "log goes to standard output; each call it makes into the host, as a JSON line to standard\n"
+    "error.\n"
     "  --plugin PATH   plug-in file to load (default: velk_temperature.so next to velk-run)\n"
     "  --data-id N     the device's data identifier, 0 to 4294967295 (default 0)\n"
     "  --config FILE   the device's JSON configuration (default: an empty object)\n"
     "  --restore HEX   a cached 15-byte record as 30 hex digits, restored before the readings\n"
     "  --decode HEX    print a 15-byte record given as 30 hex digits as JSON, load nothing\n"
-    "  --help          this text\n"
-    "\n"
-    "Exit status: 0 done, 1 a failure while running, 2 a mistake on the command line;\n"
-    "a plug-in killed by a signal, the shell's status for that signal.\n";
+    "Exit status: 0 done, 1 a failure while running, 2 a mistake on the command line; a plug-in\n"
+    "killed by a signal ends velk-run by it.\n";
 
 constexpr int kUsageError = 2;  // the command line; nothing was run
 const char kReadingRange[] = "an integer from -32768 to 32767";
@@ -66,8 +57,7 @@ Failure UsageError(const std::string& message) {
   return Failure{message + " (velk-run --help shows the usage)", kUsageError};
 }
 
-// The whole text, bar surrounding blanks, as a plain decimal integer within [low, high]: an
-// optional sign, no "0x", no blank after the sign.
+// The whole text, bar surrounding blanks, as a decimal integer (signed, no "0x") in [low, high].
 std::optional<long long> ParseDecimal(std::string_view text, long long low, long long high) {
   const std::size_t first = text.find_first_not_of(" \t\r");
   if (first == std::string_view::npos) return std::nullopt;
@@ -166,30 +156,23 @@ void WriteOut(const char* what, std::string_view text) {
   }
 }
 
-// The plug-in file to load. A name without a slash is a file in the current directory, as
-// everywhere on the command line, not a library to search for. Without one, the plug-in in the
-// directory of velk-run's own code, as the kernel's map of the process names it: under
-// "ld.so velk-run" /proc/self/exe would name the loader.
-std::string PluginPath(const std::optional<std::string>& named) {
+// A name without a slash is a file in the current directory, not a library to search for. The
+// default is beside velk-run's file, as execve named it or, run as "ld.so velk-run" (with no
+// interpreter of its own then), as the loader did.
+std::string PluginPath(const std::optional<std::string>& named, const char* argv0) {
   if (named) return named->find('/') == std::string::npos ? "./" + *named : *named;
-  std::ifstream maps("/proc/self/maps");
-  const auto own_code = reinterpret_cast<std::uintptr_t>(&PluginPath);
-  for (std::string line; std::getline(maps, line);) {
-    std::uintmax_t low = 0, high = 0;
-    int path = 0;
-    if (std::sscanf(line.c_str(), "%" SCNxMAX "-%" SCNxMAX " %*s %*s %*s %*s %n", &low, &high,
-                    &path) == 2 &&
-        path > 0 && low <= own_code && own_code < high) {
-      return line.substr(0, line.rfind('/') + 1).substr(path) + "velk_temperature.so";
-    }
+  const char* self =
+      getauxval(AT_BASE) != 0 ? reinterpret_cast<char*>(getauxval(AT_EXECFN)) : argv0;
+  char path[PATH_MAX];
+  if (self == nullptr || realpath(self, path) == nullptr) {
+    throw Failure{"cannot tell where velk-run is (" + Quoted(self ? self : "") + ": " +
+                  std::strerror(errno) +
+                  "), so neither where its plug-in is; name it with --plugin"};
   }
-  throw Failure{std::string("cannot tell where velk-run is (/proc/self/maps: ") +
-                (maps.is_open() ? "its code is not in it" : std::strerror(errno)) +
-                "), so neither where its plug-in is; name it with --plugin"};
+  return std::string(path, std::strrchr(path, '/') + 1) + "velk_temperature.so";
 }
 
-// One reading per line; blank lines and comments are skipped. Lines are bounded, so input
-// without newlines (/dev/zero) is refused at once instead of filling memory.
+// Lines are bounded, so input without newlines (/dev/zero) is refused instead of filling memory.
 void FeedStandardInput(Session& session) {
   std::string line;
   for (std::uint64_t number = 1;; ++number) {
@@ -202,12 +185,12 @@ void FeedStandardInput(Session& session) {
         continue;
       }
       if (c == EOF && std::ferror(stdin)) {  // not the end of the readings
-        throw session.Stopped("cannot read " + where() + ": " + std::strerror(errno));
+        throw Failure{"cannot read " + where() + ": " + std::strerror(errno) + session.Processed()};
       }
       if (c == EOF) break;
       if (line.size() == kMaxLineBytes) {
-        throw session.Stopped(where() + " is longer than " + std::to_string(kMaxLineBytes) +
-                              " bytes, the limit");
+        throw Failure{where() + " is longer than " + std::to_string(kMaxLineBytes) +
+                      " bytes, the limit" + session.Processed()};
       }
       line.push_back(static_cast<char>(c));
     }
@@ -216,34 +199,32 @@ void FeedStandardInput(Session& session) {
     if (first == std::string::npos || line[first] == '#') continue;
     const auto reading = ParseDecimal(line, -32768, 32767);
     if (!reading) {
-      throw session.Stopped(where() + ": " + Quoted(line, velk::kShownInput) +
-                            " is not a reading (" + kReadingRange + ")");
+      throw Failure{where() + ": " + Quoted(line, velk::kShownInput) + " is not a reading (" +
+                    kReadingRange + ")" + session.Processed()};
     }
     session.Process(static_cast<short>(*reading), number, 0);
   }
 }
 
-// Each failure is reported as it is found, the first before the device is taken down, so that
-// a failure of the teardown cannot hide it; the status is the first's.
-int Run(const Command& command) {
-  int status = 0;
-  const auto report = [&status](const Failure& failure) {
-    const int reported = Report(failure);
-    if (status == 0) status = reported;
-  };
-  // The daemon hands every device a configuration; without one the device gets an empty
-  // object, and the settings still copy the data identifier into the record.
-  Json::Value config(Json::objectValue);
-  try {
-    if (command.config) config = velk::ReadConfig(*command.config);
-  } catch (const Failure& failure) {
-    return Report(failure);
-  }
-  // The plug-in's static destructors may run only when velk-run exits: the session, made before
-  // the plug-in is loaded, outlives them.
+int Run(const Command& command, const char* argv0) {
+  // Made before the plug-in is loaded, it outlives static destructors that run at the exit.
   static Session session(STDERR_FILENO);
-  try {
-    session.Load(PluginPath(command.plugin));
+  // Each failure is reported as it is found, the first before the device is taken down, so that
+  // a failure of the teardown cannot hide it; the status is the first's.
+  int status = 0;
+  const auto reporting = [&status](auto part) {
+    try {
+      part();
+    } catch (const Failure& failure) {
+      const int reported = velk::Report("velk-run", failure);
+      if (status == 0) status = reported;
+    }
+  };
+  reporting([&] {
+    // As the daemon, always a configuration: with an empty one the settings stamp the identifier.
+    const Json::Value config =
+        command.config ? velk::ReadConfig(*command.config) : Json::Value(Json::objectValue);
+    session.Load(PluginPath(command.plugin, argv0));
     session.Configure(command.data_id.value_or(0), config,
                       command.config ? "the configuration " + Quoted(*command.config)
                                      : std::string("the empty configuration"));
@@ -252,14 +233,8 @@ int Run(const Command& command) {
     for (std::size_t i = 0; i < command.readings.size(); ++i) {
       session.Process(command.readings[i], 0, i + 1);
     }
-  } catch (const Failure& failure) {
-    report(failure);
-  }
-  try {
-    session.Close();
-  } catch (const Failure& failure) {
-    report(failure);
-  }
+  });
+  reporting([&] { session.Close(); });
   return status;
 }
 
@@ -277,19 +252,18 @@ int main(int argc, char** argv) {
       decoded.RecordId(command.decode->data(), 15).RecordBytes(command.decode->data(), 15);
       WriteOut("the decoded record", decoded.RecordFields(command.decode->data(), 15).Line());
     } else {
-      return Run(command);
+      return Run(command, argv[0]);
     }
     return 0;
   } catch (const velk::Failure& failure) {
-    return Report(failure);
+    return velk::Report("velk-run", failure);
   } catch (...) {  // velk-run's own, such as memory running out
-    return Report(velk::Failure{velk::CaughtExceptionText()});
+    return velk::Report("velk-run", velk::Failure{velk::CaughtExceptionText()});
   }
 }
 
-// The plug-in's exit() and quick_exit() bind to these, velk-run being the first object the
-// loader searches; velk-run's own exit, from main, stays inside the C library. _exit() and the
-// exit system call cannot be seen.
+// The plug-in's calls bind to these, velk-run being the first object the loader searches; its own
+// exit, from main, stays in the C library. _exit() and the exit system call cannot be seen.
 extern "C" [[noreturn]] void exit(int status) {
   velk_run::watch::ExitCalled("exit", status, [](int code) {
     reinterpret_cast<void (*)(int)>(dlsym(RTLD_NEXT, "exit"))(code);

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "test_support.h"
-#include "runner/watch.h"
+#include "runner/session.h"
 #include "velk_run_command.h"
 
 namespace {
