@@ -1,9 +1,18 @@
 // One round per reading: which host calls it makes, in which order, with which arguments,
 // and what it does with their results and failures.
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <optional>
 #include <stdexcept>
+#include <string>
 #include <utility>
 #include <vector>
+
+#include <boost/date_time/posix_time/conversion.hpp>
+#include <boost/date_time/posix_time/time_formatters.hpp>
 
 #include "devices/velk_temperature.h"
 #include "test_support.h"
@@ -39,6 +48,8 @@ class RoundTest : public velk_test::JournalTest {
 TEST_F(RoundTest, ReadingRunsTheWholeRoundInOrder) {
   device_.round_state_ = 0;
   device_.data_ready_ = false;
+  bool ready_at_publish = false;
+  journal().OnCall("SendSP", [&](DranVDevice& d) { ready_at_publish = d.data_ready_; });
   CapturedStdout out;
   EXPECT_EQ(device_.process(1000), 20.0f);
 
@@ -49,25 +60,72 @@ TEST_F(RoundTest, ReadingRunsTheWholeRoundInOrder) {
   EXPECT_EQ(out.Text(), "VelkTemperature process 1000\nrvSize is 1\n");
   EXPECT_THAT(out.UnflushedLines(), IsEmpty()) << "log lines end with std::endl";
   EXPECT_EQ(device_.round_state_, 1);
-  EXPECT_TRUE(device_.data_ready_);
+  EXPECT_TRUE(ready_at_publish) << "the host's publish must see a ready device";
   EXPECT_TRUE(device_.rule_values_.empty());
 }
 
-TEST_F(RoundTest, PublishAndHistoryCarryTheSameRecordStampedWithTheRoundsTime) {
-  CapturedStdout out;
-  device_.process(1500);
-  const auto& calls = journal().Calls();
-  ASSERT_EQ(calls.size(), 6u);
-  const Json::Value& stamp = calls[0];
-  const Json::Value& published = calls[1];
-  const Json::Value& saved = calls[5];
-  EXPECT_EQ(published["record"], saved["record"]);
-  EXPECT_EQ(published["record"].asString(), velk_test::HexOf(device_.data_));
-  EXPECT_EQ(published["time"], stamp["time"]);
-  // The record's time is last_time_ as the host renders it.
-  EXPECT_EQ(standin::FormatTime(get_ttime(device_.last_time_)), stamp["time"].asString());
-  const auto now = boost::posix_time::second_clock::local_time();
-  EXPECT_LE((now - device_.last_time_).total_seconds(), 5);
+// The process's time zone, as a POSIX TZ string that needs no zone files, for as long as this
+// lives; the previous zone comes back even when a check fails.
+class TimeZoneScope {
+ public:
+  explicit TimeZoneScope(const char* zone) {
+    if (const char* previous = std::getenv("TZ")) previous_ = previous;
+    setenv("TZ", zone, 1);
+    tzset();
+  }
+  ~TimeZoneScope() {
+    if (previous_) {
+      setenv("TZ", previous_->c_str(), 1);
+    } else {
+      unsetenv("TZ");
+    }
+    tzset();
+  }
+  TimeZoneScope(const TimeZoneScope&) = delete;
+  TimeZoneScope& operator=(const TimeZoneScope&) = delete;
+
+ private:
+  std::optional<std::string> previous_;
+};
+
+// Every field, so all 7 bytes, in the form Boost gives a time: a byte left unwritten shows.
+std::string TimeText(const ttime& time) {
+  char text[40];
+  std::snprintf(text, sizeof(text), "%04u-%02u-%02uT%02u:%02u:%02u", unsigned{time.year},
+                unsigned{time.month}, unsigned{time.day}, unsigned{time.hour},
+                unsigned{time.minute}, unsigned{time.second});
+  return text;
+}
+
+TEST_F(RoundTest, PublishAndHistoryCarryTheSameRecordStampedWithTheLocalTimeOfTheRound) {
+  // East and west of UTC, so that neither the universal time nor a one-sided bound passes.
+  const struct {
+    const char* tz;
+    long utc_offset;  // seconds the zone's clocks are ahead of UTC
+  } zones[] = {{"VLK-5", 5 * 3600}, {"VLK+7", -7 * 3600}};
+  for (const auto& zone : zones) {
+    const TimeZoneScope in_zone(zone.tz);
+    journal().Clear();
+    // No real time has these bytes, so a byte the round leaves unwritten cannot match.
+    std::memset(&device_.data_.time, 0xff, sizeof(device_.data_.time));
+    CapturedStdout out;
+    const std::time_t before = std::time(nullptr);
+    device_.process(1500);
+    const std::time_t after = std::time(nullptr);
+
+    // Local time worked out from the zone's offset, without the C library's zone handling.
+    const auto earliest = boost::posix_time::from_time_t(before + zone.utc_offset);
+    const auto latest = boost::posix_time::from_time_t(after + zone.utc_offset);
+    EXPECT_TRUE(earliest <= device_.last_time_ && device_.last_time_ <= latest)
+        << zone.tz << ": last_time_ " << to_simple_string(device_.last_time_) << ", wall clock "
+        << to_simple_string(earliest) << " to " << to_simple_string(latest);
+    EXPECT_EQ(TimeText(device_.data_.time), to_iso_extended_string(device_.last_time_)) << zone.tz;
+
+    const auto& calls = journal().Calls();
+    ASSERT_EQ(calls.size(), 6u) << zone.tz;
+    EXPECT_EQ(calls[1]["record"].asString(), velk_test::HexOf(device_.data_)) << zone.tz;
+    EXPECT_EQ(calls[5]["record"], calls[1]["record"]) << zone.tz;
+  }
 }
 
 // A device class that overrides the publish, the reset and the threshold hook, as a device of

@@ -102,8 +102,12 @@ TEST_F(SettingsTest, ModeIsReadFromAppSettingAsAtoiReadsItClampedToInt) {
       {R"({"appSetting":{"b_mode":18446744073709551615}})", "InitSetting 17 b_mode_:2147483647\n",
        INT_MAX},
       {R"({"appSetting":{"b_mode":-1e12}})", "InitSetting 17 b_mode_:-2147483648\n", INT_MIN},
+      // Decimal only: no hexadecimal prefix, and a leading zero is no octal.
       {R"({"appSetting":{"b_mode":"0000000000000000000000003"}})",
        "InitSetting 17 b_mode_:3\nhere 1\n", 3},
+      {R"({"appSetting":{"b_mode":"0x3"}})", "InitSetting 17 b_mode_:0\n", 0},
+      {R"({"appSetting":{"b_mode":"08"}})", "InitSetting 17 b_mode_:8\n", 8},
+      {R"({"appSetting":{"b_mode":"010"}})", "InitSetting 17 b_mode_:10\n", 10},
       // A number's text is read, not its value: 1e20 reads "1e+20".
       {R"({"appSetting":{"b_mode":1e20}})", "InitSetting 17 b_mode_:1\n", 1},
       // Not an object at all: no members, and the host still gets it.
@@ -214,22 +218,24 @@ TEST_F(SettingsTest, ModeOtherThanThreeLeavesEveryMapAlone) {
 
 TEST_F(SettingsTest, LaterCallKeepsTheModeAndEntriesAndOverwritesWhatItVisits) {
   Load(R"({"appSetting":{"b_mode":"3"},"thresholdSetting":{
-          "k1":{"SignalName":"one","NMAlarmID":"A"},"k2":{"SignalName":"two","ID":"2"}}})");
-  const std::string out =
-      Load(R"({"appSetting":{},"thresholdSetting":{"k1":{"NMAlarmID":"B","SignalName":null}}})");
+          "k1":{"SignalName":"one","NMAlarmID":"A"},"k2":{"SignalName":"two","ID":"2"},
+          "k3":{"SignalName":"three"}}})");
+  const std::string out = Load(R"({"appSetting":{},"thresholdSetting":{
+          "k1":{"NMAlarmID":"B","SignalName":null},
+          "k3":{"SignalName":"renamed","NMAlarmID":"C","ID":"3","SignalNumber":"9"}}})");
   EXPECT_EQ(out,
             "here 1\nhere 2\nhere k1\n17 ID is missing\n17 SignalNumber is missing\n"
-            "mobile:k1:B;;; level:0 value:0\n");
+            "mobile:k1:B;;; level:0 value:0\nhere k3\nmobile:k3:C;3;9; level:0 value:0\n");
   EXPECT_EQ(device_.b_mode_, 3);
   EXPECT_EQ(device_.mobile_info_,
-            (std::map<std::string, std::string>{{"k1", "B;;;"}, {"k2", ";2;;"}}));
+            (std::map<std::string, std::string>{{"k1", "B;;;"}, {"k2", ";2;;"}, {"k3", "C;3;9;"}}));
   EXPECT_EQ(device_.signal_names_,
-            (std::map<std::string, std::string>{{"k1", "one"}, {"k2", "two"}}));
+            (std::map<std::string, std::string>{{"k1", "one"}, {"k2", "two"}, {"k3", "renamed"}}));
 
   // A later mode stops the walk but drops nothing.
-  EXPECT_EQ(Load(R"({"appSetting":{"b_mode":"0"},"thresholdSetting":{"k3":{}}})"),
+  EXPECT_EQ(Load(R"({"appSetting":{"b_mode":"0"},"thresholdSetting":{"k4":{}}})"),
             "InitSetting 17 b_mode_:0\n");
-  EXPECT_EQ(device_.mobile_info_.size(), 2u);
+  EXPECT_EQ(device_.mobile_info_.size(), 3u);
 }
 
 TEST_F(SettingsTest, ResultIsTheHostsWhateverTheConfiguration) {
