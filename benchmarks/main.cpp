@@ -22,7 +22,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
   }
   void Finalize() override {
     ConsoleReporter::Finalize();
-    Ratio("BM_RunnerReading", "BM_Round", "velk-run per reading / bare round", 10);
+    Ratio("BM_RunnerReading", "BM_Round", "velk-run per reading / bare round", 20);
   }
 
  private:
