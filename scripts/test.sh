@@ -26,6 +26,8 @@ suite "native" build -DVELK_INSTRUCTION_COUNTER="$counter"
 bash scripts/abi-check.sh build x86_64-linux-gnu
 suite "variant host headers (tests/variant_host)" build-variant \
   -DVELK_HOST_INCLUDE_DIR="$PWD/tests/variant_host" -DVELK_BUILD_BENCHMARKS=OFF
+echo "== the ABI verdict on the daemon's headers: tests/variant_host, then copies of host/"
+bash scripts/abi-daemon-headers-check.sh
 suite "AddressSanitizer and UndefinedBehaviorSanitizer" build-asan -DVELK_SANITIZE=ON
 
 echo "== settings fuzzer (clang, AddressSanitizer, UndefinedBehaviorSanitizer)"
