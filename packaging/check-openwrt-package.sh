@@ -95,7 +95,7 @@ fi
 sdk_make install >/dev/null
 installed=$sdk/root/usr/lib/dran/plugins/velk_temperature.so
 [[ -f $installed ]] || fail "Package/install did not install $installed"
-readelf --dyn-syms -W "$installed" | grep -q ' get_providers$' ||
-  fail "$installed defines no get_providers"
+symbols=$(readelf --dyn-syms -W "$installed")
+grep -q ' get_providers$' <<<"$symbols" || fail "$installed defines no get_providers"
 echo "openwrt-package: the package copies the tree as it is and installs the plug-in" \
   "(licence $(field PKG_LICENSE))"
