@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
   exit 1
 }
 
-echo "== ABI of $dir against $baseline"
+echo "== ABI of $dir against $baseline" >&2
 abi_dump "$dir" "$current"
 if report=$(abi_diff "$baseline" "$current"); then
   echo "abi-check: $target matches its baseline"

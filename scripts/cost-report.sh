@@ -4,15 +4,22 @@
 # still, so the figures are the same on every run. One operation's cost is the difference
 # between runs of the probe doing it N and 2N times, divided by N. Prints a table per build.
 # With --check, also fails (status 1) when the plug-in's own instructions per round exceed the
-# figure committed for the build's target in costs/budget.txt by more than 10%.
-# Usage: scripts/cost-report.sh [--check] BUILD_DIR...
+# figure committed for the build's target in costs/budget.txt by more than 10%. With --figures
+# FILE, also writes every figure to FILE as "TARGET NAME VALUE" lines, for a check of the
+# documents (scripts/test-openwrt.sh).
+# Usage: scripts/cost-report.sh [--check] [--figures FILE] BUILD_DIR...
 set -euo pipefail
-check=0
-if [[ ${1:-} == --check ]]; then
-  check=1
+check=0 figures=""
+while [[ ${1:-} == --* ]]; do
+  case $1 in
+    --check) check=1 ;;
+    --figures) figures=$(realpath -m "${2:?--figures needs a file}"); shift ;;
+    *) echo "cost-report: unknown option $1" >&2; exit 2 ;;
+  esac
   shift
-fi
-[[ $# -ge 1 ]] || { echo "usage: $0 [--check] BUILD_DIR..." >&2; exit 2; }
+done
+[[ $# -ge 1 ]] || { echo "usage: $0 [--check] [--figures FILE] BUILD_DIR..." >&2; exit 2; }
+[[ -z $figures ]] || : >"$figures"
 dirs=()
 for dir in "$@"; do dirs+=("$(realpath -m "$dir")"); done
 cd "$(dirname "$0")/.."
@@ -41,13 +48,13 @@ probe() {
   counts "$1-$(($2 * 2))" "$probe" "$1" "$(($2 * 2))" </dev/null
   per "$2" "$(total "$1-$2")" "$(total "$1-$(($2 * 2))")"
 }
-# by_object SCENARIO N: what one operation costs in each object, largest first.
+# by_object SCENARIO N: what one operation costs in each object, largest first, "OBJECT COUNT"
+# a line.
 by_object() {
   join -a 2 -e 0 -o 0,1.2,2.2 \
     <(awk '$1 == "object" { print $2, $3 }' "$work/$1-$2" | sort) \
     <(awk '$1 == "object" { print $2, $3 }' "$work/$1-$(($2 * 2))" | sort) |
-    awk -v n="$2" '{ x = ($3 - $2) / n; if (x != 0) printf("%s %g\n", $1, x) }' | sort -k2 -g -r |
-    awk '{ printf("%s%s %s", NR > 1 ? ", " : "", $1, $2) } END { print "" }'
+    awk -v n="$2" '{ x = ($3 - $2) / n; if (x != 0) printf("%s %.10g\n", $1, x) }' | sort -k2 -g -r
 }
 row() { printf '  %-62s %9s\n' "$1" "$2"; }
 
@@ -96,8 +103,19 @@ for dir in "${dirs[@]}"; do
   row "InitSetting, per signal (100 signals)" "$settings"
   row "a cache restore (LoadFromCache, its round included)" "$restore"
   row "loading to the first device (dlopen, get_providers, create)" "$load"
-  echo "a round by object: $(by_object round $n)"
+  objects=$(by_object round $n)
+  echo "a round by object: $(awk '{ printf("%s%s %s", NR > 1 ? ", " : "", $1, $2) }' <<<"$objects")"
   echo "memory: $(awk '{ print "sizeof a device " $2 " bytes, heap it holds after the example configuration " $4 " bytes" }' <<<"$memory")"
+  if [[ -n $figures ]]; then
+    {
+      for name in round mandated stamp services own settings restore load runner; do
+        echo "$target $name ${!name}"
+      done
+      awk -v t="$target" '{ print t, "sizeof", $2; print t, "heap", $4 }' <<<"$memory"
+      # Objects by name without their version ("libstdc++.so", not "libstdc++.so.6.0.30").
+      awk -v t="$target" '{ sub(/\.so\..*/, ".so", $1); print t, "object:" $1, $2 }' <<<"$objects"
+    } >>"$figures"
+  fi
 
   if ((check)); then
     figure=$(awk -v t="$target" '$1 == t { print $2 }' costs/budget.txt)

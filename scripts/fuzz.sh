@@ -9,7 +9,7 @@ seconds=${1:-60}
 dir=build-fuzz
 bash scripts/install-deps.sh native fuzz
 
-echo "fuzz: configuring and building $dir (configure log: $dir/configure.log)"
+echo "fuzz: configuring and building $dir (configure log: $dir/configure.log)" >&2
 mkdir -p "$dir"
 CC=clang CXX=clang++ cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVELK_FUZZ=ON -DVELK_BUILD_TESTS=OFF -DVELK_BUILD_BENCHMARKS=OFF >"$dir/configure.log"
@@ -19,7 +19,7 @@ rm -rf "$dir/corpus" "$dir/artifacts"
 cp -r fuzz/corpus "$dir/corpus"
 mkdir -p "$dir/artifacts"
 log="$dir/fuzz.log"
-echo "fuzz: running the settings fuzzer for ${seconds} s (log in $log)"
+echo "fuzz: running the settings fuzzer for ${seconds} s (log in $log)" >&2
 # A crash, a leak, a sanitizer finding or an escaping exception ends the run with a non-zero
 # status and leaves the input in $dir/artifacts.
 status=0
@@ -29,7 +29,7 @@ status=0
 grep -E '^#[0-9]+[[:space:]]+(INITED|DONE)|^stat::number_of_executed_units|^stat::new_units_added' "$log" || true
 if [[ $status -ne 0 ]]; then
   tail -n 60 "$log"
-  echo "fuzz: FAILED (status $status)"
+  echo "fuzz: FAILED (status $status)" >&2
   exit "$status"
 fi
 echo "fuzz: no crash, leak, undefined behaviour or exception"

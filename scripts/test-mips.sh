@@ -9,8 +9,8 @@ bash scripts/install-deps.sh mips
 dir=${1:-build-mips}
 jobs=$(nproc)
 
-echo "== MIPS32r2 (24Kf) under qemu-mipsel"
-echo "-- configuring $dir (log: $dir/configure.log)"
+echo "== MIPS32r2 (24Kf) under qemu-mipsel" >&2
+echo "-- configuring $dir (log: $dir/configure.log)" >&2
 mkdir -p "$dir"
 cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mipsel-linux-gnu.cmake \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELK_BUILD_BENCHMARKS=OFF >"$dir/configure.log"
