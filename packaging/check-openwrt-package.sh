@@ -3,8 +3,9 @@
 # being at hand, through a stand-in for the SDK's make includes that runs the package's own
 # steps: its licence and maintainer fields; Build/Prepare, which must copy the tree the feed sits
 # in as it is (an uncommitted file included) without git, leaving out .git and the build
-# directories; then the copy configured with the package's CMake options, built, installed as
-# the SDK installs it, and Package/install, which must take the plug-in to /usr/lib/dran/plugins.
+# directories; then the copy configured with the package's CMake options, built (the plug-in
+# and nothing else), installed as the SDK installs it, and Package/install, which must take the
+# plug-in to /usr/lib/dran/plugins.
 # Usage: packaging/check-openwrt-package.sh BUILD_DIR [CMAKE_OPTION...]
 #   The compiler is CMake's default unless the options name a toolchain; LDFLAGS from the
 #   environment come before the package's. The build directory is kept between runs: the copy
@@ -86,12 +87,17 @@ rm -f "$tree/$marker"
 echo "openwrt-package: building the copy with the package's options in $dir/build (log: $dir/build.log)" >&2
 read -ra options <<<"$(field CMAKE_OPTIONS)"
 export LDFLAGS="${LDFLAGS:+$LDFLAGS }$(field TARGET_LDFLAGS)"
+rm -f "$dir/build/CMakeCache.txt"  # the package's options alone, none left from a run before
 if ! { cmake -S "$copy" -B "$dir/build" -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_BUILD_TYPE=Release \
   "${options[@]}" "$@" && cmake --build "$dir/build" -j"$(nproc)" &&
   DESTDIR=$(field PKG_INSTALL_DIR) cmake --install "$dir/build"; } >"$dir/build.log" 2>&1; then
   tail -n 30 "$dir/build.log" >&2
   fail "the copy does not build with the package's options (log: $dir/build.log)"
 fi
+# The plug-in alone, whatever else is installed: no tool of the tree's is built for the package.
+built=$(cd "$dir/build" && find . -name CMakeFiles -prune -o -type f \
+  \( -name '*.so*' -o -name '*.a' -o -perm -u+x \) -print | sort)
+[[ $built == ./bin/velk_temperature.so ]] || fail "the package builds more than the plug-in:"$'\n'"$built"
 sdk_make install >/dev/null
 installed=$sdk/root/usr/lib/dran/plugins/velk_temperature.so
 [[ -f $installed ]] || fail "Package/install did not install $installed"

@@ -81,7 +81,7 @@ doc_figures=(
   'round|| a whole round (`process`) | NUMBER |'
   'mandated|| of which: the two log lines the daemon'\''s log must have, each flushed | NUMBER |'
   'stamp|the local-time stamp (`second_clock::local_time`, musl'\''s `localtime_r`) | NUMBER |'
-  'services|the six host services a round calls, on the stand-in with recording off | NUMBER |'
+  'services|the six host services a round calls, on the stand-in with no recorder in place | NUMBER |'
   'own|| of which: the plug-in'\''s own part, by difference | NUMBER |'
   'settings|| `InitSetting`, per signal (100 signals, four log lines each) | NUMBER |'
   'restore|| a cache restore (`LoadFromCache`, its round included) | NUMBER |'

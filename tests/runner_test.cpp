@@ -20,8 +20,8 @@
 #include <thread>
 #include <vector>
 
-#include "test_support.h"
 #include "runner/session.h"
+#include "test_support.h"
 #include "velk_run_command.h"
 
 namespace {
@@ -267,13 +267,15 @@ TEST(RunnerTest, ExampleRunPublishesAndSavesEachReadingOnce) {
 
   // The documented form: members in byte-wise order, no blanks, floats with nine significant
   // digits and ".0", the rule name's UTF-8 as it is.
-  EXPECT_THAT(run.err, StartsWith("{\"call\":\"InitSetting\",\"result\":true}\n{\"call\":\"get_ttime\","));
+  EXPECT_THAT(run.err,
+              StartsWith("{\"call\":\"InitSetting\",\"result\":true}\n{\"call\":\"get_ttime\","));
   EXPECT_THAT(run.err, HasSubstr(R"({"call":"SendSP","data_id":17,"length":15,"publish":false,)"
                                  R"("record":"110000000000a041)"));
-  EXPECT_THAT(run.err, HasSubstr(R"({"call":"Reset"})"
-                                 "\n"
-                                 R"({"call":"CheckThreshold","key":"value","level":1,"name":"温度",)"
-                                 R"("value":20.0})"));
+  EXPECT_THAT(run.err,
+              HasSubstr(R"({"call":"Reset"})"
+                        "\n"
+                        R"({"call":"CheckThreshold","key":"value","level":1,"name":"温度",)"
+                        R"("value":20.0})"));
   EXPECT_THAT(run.err, HasSubstr(R"("value":-40.0})"));
 }
 
@@ -475,9 +477,10 @@ TEST(RunnerTest, PluginThatCannotBeLoadedOrHasNoEntryPoint) {
   // A library the loader would find on its search path is no file in this directory.
   const std::string not_a_plugin = VELK_NOT_A_PLUGIN_PATH;
   const std::string library_name = not_a_plugin.substr(not_a_plugin.rfind('/') + 1);
-  const std::string fifo = ::testing::TempDir() + "velk-run-fifo.so";
-  std::remove(fifo.c_str());
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  // Of this run alone: suites running at once share the temporary directory.
+  const std::string fifo =
+      ::testing::TempDir() + "velk-run-fifo-" + std::to_string(getpid()) + ".so";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0) << std::strerror(errno);
   std::ifstream plugin_file(VELK_PLUGIN_PATH, std::ios::binary);
   const std::string plugin_bytes((std::istreambuf_iterator<char>(plugin_file)), {});
   const TempFile cut_short(plugin_bytes.substr(0, 4096));  // headers whole, segments not
@@ -580,7 +583,10 @@ TEST(RunnerTest, MisbehavingPluginIsReportedAsItIs) {
        "velk-run: the reading on line 2 of standard input failed: 'reading 7 is out of order'; "
        "the 1 reading before it was processed\n",
        3},
-      {{"16"}, "", 1, "velk-run: the reading of argument 1 failed: no message; no reading was "
+      {{"16"},
+       "",
+       1,
+       "velk-run: the reading of argument 1 failed: no message; no reading was "
        "processed\n"},
       {{}, "0\n1\n", 128 + SIGSEGV, crashed + "SIGSEGV" + on_line_2, 3},
       {{}, "0\n2\n", 128 + SIGABRT, crashed + "SIGABRT" + on_line_2, 3},
@@ -592,7 +598,12 @@ TEST(RunnerTest, MisbehavingPluginIsReportedAsItIs) {
       // Ignored before velk-run started: no failure at all.
       {{"11"}, "", 0, "", 2, kIgnoreTrap},
       // What the plug-in wrote in the steps before a crash is out, however it wrote it.
-      {{}, "17\n1\n", 128 + SIGSEGV, crashed + "SIGSEGV" + on_line_2, 3, 0,
+      {{},
+       "17\n1\n",
+       128 + SIGSEGV,
+       crashed + "SIGSEGV" + on_line_2,
+       3,
+       0,
        "printf line\ncout line\n"},
       {{"0", "6"},
        "",
@@ -615,13 +626,21 @@ TEST(RunnerTest, MisbehavingPluginIsReportedAsItIs) {
        kHoldInput},
       // A child the plug-in forks, which calls the host and exits, writes nothing.
       {{"10"}, "", 0, "", 2},
-      {{"13"}, "", 0, "", 2, 0,
+      {{"13"},
+       "",
+       0,
+       "",
+       2,
+       0,
        R"("key":"bad)" + replacement + replacement + R"((","level":1,"name":")" + replacement +
            replacement + "\""},
       // A signal the plug-in leaves behind interrupts the reads of standard input.
       {{}, "14\n|0\n", 0, "", 3},
-      {{"20"}, "", 128 + SIGSEGV,
-       "velk-run: the plug-in crashed (SIGSEGV) during the destruction of its device\n", 2},
+      {{"20"},
+       "",
+       128 + SIGSEGV,
+       "velk-run: the plug-in crashed (SIGSEGV) during the destruction of its device\n",
+       2},
       {{"20", "7"},
        "",
        128 + SIGSEGV,
@@ -631,10 +650,17 @@ TEST(RunnerTest, MisbehavingPluginIsReportedAsItIs) {
        3},
       {{"21"}, "", 1, "velk-run: cannot write the plug-in's log to standard output\n", 2, kLogFull},
       {{"22"}, "", 0, "", 3},  // its destructor calls the host
-      {{"23"}, "", 128 + SIGSEGV, "velk-run: the plug-in crashed (SIGSEGV) " + at_unloading + "\n",
+      {{"23"},
+       "",
+       128 + SIGSEGV,
+       "velk-run: the plug-in crashed (SIGSEGV) " + at_unloading + "\n",
        2},
       {{"24"}, "", 1, "velk-run: the plug-in called exit() " + at_unloading + "\n", 2},
-      {{"23"}, "", 128 + SIGSEGV, "velk-run: the plug-in crashed (SIGSEGV) " + at_exit + "\n", 2,
+      {{"23"},
+       "",
+       128 + SIGSEGV,
+       "velk-run: the plug-in crashed (SIGSEGV) " + at_exit + "\n",
+       2,
        kUnique},
       {{"24"}, "", 1, "velk-run: the plug-in called exit() " + at_exit + "\n", 2, kUnique},
   };
