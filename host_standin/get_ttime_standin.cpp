@@ -2,23 +2,19 @@
 #include "host/dran_records.h"
 #include "host_standin/host_journal.h"
 
+// Worked out on every call, with nothing kept between calls: devices on other threads stamp
+// their rounds at the same time.
 ttime get_ttime(boost::posix_time::ptime time) {
-  // A round stamps with the second it runs in: the calendar is worked out once per second.
-  static boost::posix_time::ptime last_time;
-  static ttime stamp{};
-  if (time.is_special() || last_time.is_special() || time != last_time) {
-    last_time = time;
-    stamp = ttime{};
-    if (!time.is_special()) {
-      const auto date = time.date();
-      const auto clock = time.time_of_day();
-      stamp.year = static_cast<std::uint16_t>(date.year());
-      stamp.month = static_cast<std::uint8_t>(date.month());
-      stamp.day = static_cast<std::uint8_t>(date.day());
-      stamp.hour = static_cast<std::uint8_t>(clock.hours());
-      stamp.minute = static_cast<std::uint8_t>(clock.minutes());
-      stamp.second = static_cast<std::uint8_t>(clock.seconds());
-    }
+  ttime stamp{};
+  if (!time.is_special()) {
+    const auto date = time.date();
+    const auto clock = time.time_of_day();
+    stamp.year = static_cast<std::uint16_t>(date.year());
+    stamp.month = static_cast<std::uint8_t>(date.month());
+    stamp.day = static_cast<std::uint8_t>(date.day());
+    stamp.hour = static_cast<std::uint8_t>(clock.hours());
+    stamp.minute = static_cast<std::uint8_t>(clock.minutes());
+    stamp.second = static_cast<std::uint8_t>(clock.seconds());
   }
   standin::HostJournal& journal = standin::HostJournal::Instance();
   if (journal.Recording()) {
