@@ -2,12 +2,10 @@
 
 #include <cmath>
 #include <cstring>
-#include <iostream>
 
 namespace {
 
 constexpr const char* kDeviceType = "velk_temperature";
-constexpr const char* kProcessLog = "VelkTemperature process ";
 constexpr const char* kRuleKey = "value";
 constexpr const char* kRuleName = "温度";
 constexpr int kRuleLevel = 1;
@@ -45,7 +43,7 @@ bool VelkTemperature::MovedByChangeStep(float previous, float current) {
 }
 
 float VelkTemperature::process(short raw) {
-  std::cout << kProcessLog << raw << std::endl;
+  WriteLogLine("VelkTemperature process ", Decimal(raw));
   const float t = ToTemperature(raw);
   changed_ = false;
   if (MovedByChangeStep(value_, t)) changed_ = true;

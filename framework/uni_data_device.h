@@ -4,14 +4,19 @@
 #pragma once
 
 #include <algorithm>
+#include <charconv>
 #include <climits>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <limits>
 #include <map>
 #include <optional>
+#include <sstream>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include <json/value.h>
@@ -82,29 +87,85 @@ class UniDataDevice : public Base {
  protected:
   static constexpr unsigned int kRecordLength = sizeof(Record);
 
+  // An integer in a log line, in decimal.
+  template <typename Integer>
+  struct DecimalPart {
+    Integer number;
+  };
+  template <typename Integer>
+  static DecimalPart<Integer> Decimal(Integer number) {
+    return {number};
+  }
+
+  // One line of the device's log: the parts and a newline, written to std::cout in one call
+  // and flushed, as std::endl would. Written whole, a line cannot be torn by devices on other
+  // threads. A round's lines are built on the stack and cost no allocation.
+  template <typename... Parts>
+  static void WriteLogLine(const Parts&... parts) {
+    const std::size_t most = (MostChars(parts) + ... + 1);
+    char stack_line[64];
+    if (most <= sizeof(stack_line)) {
+      WriteLine(stack_line, parts...);
+    } else {
+      std::string heap_line(most, '\0');
+      WriteLine(&heap_line[0], parts...);
+    }
+  }
+
  private:
-  // The texts of this device's log lines and the configuration members it reads.
-  static constexpr const char* kRuleCountLog = "rvSize is ";
-  static constexpr const char* kModeLog = "InitSetting ";
-  static constexpr const char* kModeLogValue = " b_mode_:";
-  static constexpr const char* kThresholdModeLog = "here 1";
-  static constexpr const char* kThresholdsPresentLog = "here 2";
-  static constexpr const char* kSignalLog = "here ";
-  static constexpr const char* kMobileLog = "mobile:";
-  static constexpr const char* kMobileLogLevel = " level:";
-  static constexpr const char* kMobileLogValue = " value:";
+  // A text written as a literal in the line's call has its length known at compile time: no
+  // strlen, and a copy of fixed size.
+  template <std::size_t kSize>
+  static constexpr std::size_t MostChars(const char (&)[kSize]) {
+    return kSize - 1;
+  }
+  template <std::size_t kSize>
+  static char* Put(char* out, const char (&text)[kSize]) {
+    return std::copy(text, text + kSize - 1, out);
+  }
+  static std::size_t MostChars(std::string_view text) { return text.size(); }
+  template <typename Integer>
+  static constexpr std::size_t MostChars(const DecimalPart<Integer>&) {
+    return std::numeric_limits<Integer>::digits10 + 2;  // a sign, and the top digit
+  }
+  static char* Put(char* out, std::string_view text) {
+    return std::copy(text.begin(), text.end(), out);
+  }
+  template <typename Integer>
+  static char* Put(char* out, const DecimalPart<Integer>& decimal) {
+    return std::to_chars(out, out + MostChars(decimal), decimal.number).ptr;
+  }
+  template <typename... Parts>
+  static void WriteLine(char* line, const Parts&... parts) {
+    char* end = line;
+    ((end = Put(end, parts)), ...);
+    *end++ = '\n';
+    std::cout.write(line, end - line);
+    std::cout.flush();
+  }
+
+  // A float as std::cout's operator<< writes it under cout's current formatting, which the
+  // daemon may have changed. Inside a line a number always met a width of 0 (the texts
+  // before it reset cout's), so cout's fill never showed; it is not read either, because
+  // libstdc++ sets the fill on its first read, a race between devices on other threads.
+  static std::string CoutText(float value) {
+    std::ostringstream text;
+    text.flags(std::cout.flags());
+    text.precision(std::cout.precision());
+    text.imbue(std::cout.getloc());
+    text << value;
+    return text.str();
+  }
+
+  // The configuration members this device reads.
   static constexpr const char* kAppSetting = "appSetting";
   static constexpr const char* kModeMember = "b_mode";
   static constexpr const char* kThresholdSetting = "thresholdSetting";
   static constexpr const char* kSignalName = "SignalName";
   static constexpr const char* kAlarmId = "NMAlarmID";
-  static constexpr const char* kAlarmIdMissingLog = " NMAlarmID is missing";
   static constexpr const char* kId = "ID";
-  static constexpr const char* kIdMissingLog = " ID is missing";
   static constexpr const char* kSignalNumber = "SignalNumber";
-  static constexpr const char* kSignalNumberMissingLog = " SignalNumber is missing";
   static constexpr const char* kAlarmPartEnd = ";";
-  static constexpr const char* kKeySeparator = ":";
 
   // Only in this mode are the per-signal names and alarm addresses read.
   static constexpr int kThresholdMode = 3;
@@ -156,15 +217,15 @@ class UniDataDevice : public Base {
     if (!mode) return;
     b_mode_ = ModeFromText(*mode);
     const std::uint32_t record_id = data_.id;
-    std::cout << kModeLog << record_id << kModeLogValue << b_mode_ << std::endl;
+    WriteLogLine("InitSetting ", Decimal(record_id), " b_mode_:", Decimal(b_mode_));
   }
 
   // Signals are visited in jsoncpp's member order (byte-wise by name), not the document's.
   void ReadThresholdSettings(const Json::Value& config) {
-    std::cout << kThresholdModeLog << std::endl;
+    WriteLogLine("here 1");
     const Json::Value* thresholds = Member(config, kThresholdSetting);
     if (!IsPresent(thresholds)) return;
-    std::cout << kThresholdsPresentLog << std::endl;
+    WriteLogLine("here 2");
     // Present but an array or a scalar: reported as present above, with no signal to visit.
     if (!IsObject(thresholds)) return;
     for (Json::Value::const_iterator member = thresholds->begin(); member != thresholds->end();
@@ -177,7 +238,7 @@ class UniDataDevice : public Base {
   // keeps the name an earlier configuration gave; the alarm address is always rewritten.
   // Reading the host's maps with operator[] enters a new key at 0, and the entry stays.
   void VisitSignal(const Json::Value& thresholds, const std::string& key) {
-    std::cout << kSignalLog << key << std::endl;
+    WriteLogLine("here ", key);
     const Json::Value* entry = Member(thresholds, key);
     if (!IsObject(entry)) return;
     if (const std::optional<std::string> name = TextOf(Member(*entry, kSignalName))) {
@@ -186,8 +247,8 @@ class UniDataDevice : public Base {
     const std::string address = AlarmAddress(*entry);
     const int level = this->signal_levels_[key];
     const float value = this->signal_values_[key];
-    std::cout << kMobileLog << key << kKeySeparator << address << kMobileLogLevel << level
-              << kMobileLogValue << value << std::endl;
+    WriteLogLine("mobile:", key, ":", address, " level:", Decimal(level),
+                 " value:", CoutText(value));
     mobile_info_[key] = address;
   }
 
@@ -195,9 +256,9 @@ class UniDataDevice : public Base {
   // ";", and is reported under the device's data identifier, not the signal key.
   std::string AlarmAddress(const Json::Value& entry) const {
     std::string address;
-    AppendAlarmPart(Member(entry, kAlarmId), kAlarmIdMissingLog, address);
-    AppendAlarmPart(Member(entry, kId), kIdMissingLog, address);
-    AppendAlarmPart(Member(entry, kSignalNumber), kSignalNumberMissingLog, address);
+    AppendAlarmPart(Member(entry, kAlarmId), " NMAlarmID is missing", address);
+    AppendAlarmPart(Member(entry, kId), " ID is missing", address);
+    AppendAlarmPart(Member(entry, kSignalNumber), " SignalNumber is missing", address);
     return address;
   }
 
@@ -206,7 +267,7 @@ class UniDataDevice : public Base {
     if (const std::optional<std::string> text = TextOf(part)) {
       address += *text;
     } else {
-      std::cout << this->data_id_ << missing_log << std::endl;
+      WriteLogLine(Decimal(this->data_id_), missing_log);
     }
     address += kAlarmPartEnd;
   }
@@ -237,7 +298,7 @@ class UniDataDevice : public Base {
   }
 
   void EvaluateQueuedRules() {
-    std::cout << kRuleCountLog << static_cast<int>(this->rule_values_.size()) << std::endl;
+    WriteLogLine("rvSize is ", Decimal(static_cast<int>(this->rule_values_.size())));
     this->need_report_ = this->DoBatchCheckThreshold(this->rule_values_) || this->need_report_;
   }
 };

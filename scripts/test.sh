@@ -23,6 +23,20 @@ suite() {  # suite NAME BUILD_DIR [cmake options...]
   ctest --test-dir "$dir" -j"$jobs" --output-on-failure
 }
 
+# thread_suite DIR: only the test of devices on threads of their own, under ThreadSanitizer
+# (which cannot share a build with AddressSanitizer): one test program built, one test run.
+thread_suite() {
+  local dir=$1
+  echo "== ThreadSanitizer (devices on threads of their own)"
+  echo "test: configuring $dir (log: $dir/configure.log)"
+  mkdir -p "$dir"
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELK_SANITIZE=thread >"$dir/configure.log"
+  echo "test: building velk_device_tests in $dir"
+  cmake --build "$dir" -j"$jobs" --target velk_device_tests
+  echo "test: running ThreadsTest in $dir"
+  ctest --test-dir "$dir" -R '^ThreadsTest[.]' --no-tests=error --timeout 120 --output-on-failure
+}
+
 suite "native" build -DVELK_INSTRUCTION_COUNTER="$counter"
 bash scripts/abi-check.sh build x86_64-linux-gnu
 suite "variant host headers (tests/variant_host)" build-variant \
@@ -30,6 +44,7 @@ suite "variant host headers (tests/variant_host)" build-variant \
 echo "== the ABI verdict on the daemon's headers: tests/variant_host, then copies of host/" >&2
 bash scripts/abi-daemon-headers-check.sh
 suite "AddressSanitizer and UndefinedBehaviorSanitizer" build-asan -DVELK_SANITIZE=ON
+thread_suite build-tsan
 
 echo "== settings fuzzer (clang, AddressSanitizer, UndefinedBehaviorSanitizer)" >&2
 bash scripts/fuzz.sh 60
