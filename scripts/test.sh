@@ -27,13 +27,13 @@ suite() {  # suite NAME BUILD_DIR [cmake options...]
 # (which cannot share a build with AddressSanitizer): one test program built, one test run.
 thread_suite() {
   local dir=$1
-  echo "== ThreadSanitizer (devices on threads of their own)"
-  echo "test: configuring $dir (log: $dir/configure.log)"
+  echo "== ThreadSanitizer (devices on threads of their own)" >&2
+  echo "test: configuring $dir (log: $dir/configure.log)" >&2
   mkdir -p "$dir"
   cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELK_SANITIZE=thread >"$dir/configure.log"
-  echo "test: building velk_device_tests in $dir"
+  echo "test: building velk_device_tests in $dir" >&2
   cmake --build "$dir" -j"$jobs" --target velk_device_tests
-  echo "test: running ThreadsTest in $dir"
+  echo "test: running ThreadsTest in $dir" >&2
   ctest --test-dir "$dir" -R '^ThreadsTest[.]' --no-tests=error --timeout 120 --output-on-failure
 }
 
