@@ -3,10 +3,13 @@
 // the plug-in's own cost. Shared by the benchmarks and the cost probe.
 #pragma once
 
+#include <algorithm>
+#include <charconv>
 #include <fstream>
 #include <iostream>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <json/value.h>
@@ -36,6 +39,18 @@ class SilencedStdout {
   std::ofstream null_;
   std::streambuf* previous_;
 };
+
+// A log line as the plug-in writes one: built on the stack, written in one call, then flushed.
+// A round's two such lines are the floor under it.
+template <typename Integer>
+void WriteLogLine(std::string_view text, Integer number) {
+  char line[64];
+  char* end = std::copy(text.begin(), text.end(), line);
+  end = std::to_chars(end, line + sizeof(line) - 1, number).ptr;
+  *end++ = '\n';
+  std::cout.write(line, end - line);
+  std::cout.flush();
+}
 
 // A configuration in the form the daemon hands over, in mode 3 with `signals` signals.
 Json::Value ConfigWithSignals(int signals);

@@ -4,10 +4,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <charconv>
 #include <string>
-#include <string_view>
 
 #include "benchmarks/heap_counter.h"
 #include "benchmarks/loaded_plugin.h"
@@ -31,17 +28,6 @@ void BM_Round(benchmark::State& state) {
 }
 BENCHMARK(BM_Round);
 
-// A log line as the plug-in writes one: built on the stack, one write, then the flush.
-template <typename Integer>
-void WriteLine(std::string_view text, Integer number) {
-  char line[64];
-  char* end = std::copy(text.begin(), text.end(), line);
-  end = std::to_chars(end, line + sizeof(line) - 1, number).ptr;
-  *end++ = '\n';
-  std::cout.write(line, end - line);
-  std::cout.flush();
-}
-
 // The floor under a round: its two log lines, each written whole and flushed.
 void BM_MandatedOutput(benchmark::State& state) {
   SilencedStdout silence;
@@ -49,8 +35,8 @@ void BM_MandatedOutput(benchmark::State& state) {
   int rules = 1;
   for (auto _ : state) {
     benchmark::DoNotOptimize(rules);  // counted at run time, as the round counts its rules
-    WriteLine("VelkTemperature process ", raw);
-    WriteLine("rvSize is ", rules);
+    WriteLogLine("VelkTemperature process ", raw);
+    WriteLogLine("rvSize is ", rules);
     raw = NextRaw(raw);
   }
 }

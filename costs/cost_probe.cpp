@@ -8,8 +8,6 @@
 //
 // The plug-in is the built velk_temperature.so, loaded as the benchmarks load it: bound to the
 // stand-in host with no recorder in place, standard output (the plug-in's log) to /dev/null.
-#include <algorithm>
-#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,7 +15,6 @@
 #include <memory>
 #include <new>
 #include <string>
-#include <string_view>
 
 #include <json/value.h>
 #include <boost/date_time/posix_time/posix_time_types.hpp>
@@ -51,17 +48,6 @@ void Release(void* pointer) {
   std::free(block);
 }
 
-// A log line as the plug-in writes one: built on the stack, one write, then the flush.
-template <typename Integer>
-void WriteLine(std::string_view text, Integer number) {
-  char line[64];
-  char* end = std::copy(text.begin(), text.end(), line);
-  end = std::to_chars(end, line + sizeof(line) - 1, number).ptr;
-  *end++ = '\n';
-  std::cout.write(line, end - line);
-  std::cout.flush();
-}
-
 int Run(const std::string& scenario, long count) {
   if (scenario == "load" && count == 0) return 0;
   velk_bench::LoadedPlugin plugin;  // no recorder: the host services answer at once
@@ -77,8 +63,8 @@ int Run(const std::string& scenario, long count) {
     const volatile short reading = 1000;
     const volatile int rules = 1;
     for (long i = 0; i < count; ++i) {
-      WriteLine("VelkTemperature process ", short{reading});
-      WriteLine("rvSize is ", int{rules});
+      velk_bench::WriteLogLine("VelkTemperature process ", short{reading});
+      velk_bench::WriteLogLine("rvSize is ", int{rules});
     }
   } else if (scenario == "time") {
     for (long i = 0; i < count; ++i) {
