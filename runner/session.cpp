@@ -203,8 +203,9 @@ extern "C" void OnFatalSignal(int number) {
 
 void Start(std::string_view loading) {
   Doing(true, loading);
-  stack_t stack;
-  const stack_t ours{signal_stack, 0, sizeof(signal_stack)};
+  stack_t stack, ours{};  // members by name: their order is the architecture's
+  ours.ss_sp = signal_stack;
+  ours.ss_size = sizeof(signal_stack);
   own_stack = sigaltstack(nullptr, &stack) == 0 &&
               ((stack.ss_flags & SS_DISABLE) != 0 || stack.ss_size < sizeof(signal_stack)) &&
               sigaltstack(&ours, &replaced_stack) == 0;

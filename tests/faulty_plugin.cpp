@@ -121,6 +121,12 @@ class MisbehavingDevice : public DranAIDevice {
           std::exit(0);
         }).detach();
         break;
+      case 15:  // the same, crashing
+        std::thread([] {
+          std::this_thread::sleep_for(std::chrono::milliseconds(300));
+          Crash();
+        }).detach();
+        break;
       case 10:  // a child that calls the host and exits
         if (const pid_t child = fork(); child == 0) {
           Reset();
