@@ -22,7 +22,7 @@ void Session::EventSink::Write(std::string_view line) {
 
 Session::~Session() {
   if (!stays_loaded_) return;
-  watch::Doing(false, "after its static destructors, at the exit of velk-run");
+  watch::Doing(false, "after its static destructors at exit");
   if (const std::optional<Failure> lost = OutputLost()) _exit(velk::Report("velk-run", *lost));
 }
 
@@ -72,8 +72,7 @@ void Session::Close() {
   }
   if (stays_loaded_) {  // its static destructors run at velk-run's exit, watched to the end
     watch::Doing(false, "after dlclose, which left it loaded");
-    std::atexit(
-        [] { watch::Doing(true, "during its static destructors, at the exit of velk-run"); });
+    std::atexit([] { watch::Doing(true, "during its static destructors at exit"); });
   } else {
     watch::Stop();
   }

@@ -542,9 +542,9 @@ TEST(RunnerTest, MisbehavingPluginIsReportedAsItIs) {
 #if defined(__GLIBC__)
   const std::string at_unloading = "during the unloading of '" + Faulty("misbehaving_device") + "'";
 #else
-  const std::string at_unloading = "during its static destructors, at the exit of velk-run";
+  const std::string at_unloading = "during its static destructors at exit";
 #endif
-  const std::string at_exit = "during its static destructors, at the exit of velk-run";
+  const std::string at_exit = "during its static destructors at exit";
   const std::string replacement = "\xef\xbf\xbd";  // U+FFFD
   enum Setting { kHoldInput = 1, kIgnoreTrap = 2, kLogFull = 4, kUnique = 8 };
   const struct {
