@@ -96,7 +96,7 @@ for dir in "${dirs[@]}"; do
   row "a whole round (process)" "$round"
   row "the two mandated log lines, each flushed" "$mandated"
   row "the local-time stamp (second_clock::local_time)" "$stamp"
-  row "the host services a round calls (stand-in, recording off)" "$services"
+  row "the host services a round calls (stand-in, no recorder)" "$services"
   row "the plug-in's own part (round less the three above)" "$own"
   row "velk-run per reading (events written, example device)" "$runner"
   echo "other operations"

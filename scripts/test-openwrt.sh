@@ -87,10 +87,10 @@ doc_figures=(
   'restore|| a cache restore (`LoadFromCache`, its round included) | NUMBER |'
   'load 3%|`get_providers`, `create`; it moves with the plug-in'\''s path) | about NUMBER |'
   'runner|| velk-run, per reading, events written (not on the controller; for comparison) | NUMBER |'
-  'object:libstdc++.so|A round by object: libstdc++ NUMBER ('
-  'object:libc.so|musl NUMBER (the time conversion'
-  'object:velk_temperature.so|the plug-in NUMBER, the stand-in'
-  'object:libvelk_host_standin.so|the stand-in'\''s services NUMBER, libgcc'
+  'object:libc.so|A round by object: musl NUMBER (the time conversion'
+  'object:libstdc++.so|`memcpy`), libstdc++ NUMBER (the'
+  'object:libvelk_host_standin.so|the stand-in'\''s services NUMBER, the'
+  'object:velk_temperature.so|plug-in NUMBER, libgcc'
   'object:libgcc_s.so|libgcc NUMBER (soft-float'
 )
 # with_commas NUMBER: the number as the document writes it, thousands apart.
