@@ -9,8 +9,7 @@ using standin::Recorder;
 
 namespace {
 
-// The result type that the host's header gives an operation. The plug-in reads few of them and
-// the daemon's headers choose the rest, so the stand-in answers in whatever type they say.
+// The result type the host's header gives an operation: the stand-in answers in whatever it says.
 template <typename R, typename C, typename... A>
 R ResultOf(R (C::*)(A...));
 template <typename R, typename C, typename... A>
@@ -111,16 +110,17 @@ Result<&DranVDevice::SaveDeviceHistory> DranVDevice::SaveDeviceHistory(const uns
   return static_cast<Result<&DranVDevice::SaveDeviceHistory>>(true);
 }
 
-// The host's record time, read off a Boost local time.
 ttime get_ttime(boost::posix_time::ptime time) {
-  ttime stamp{};
+  ttime stamp{};  // fields by name: the host's headers order them as they like
   if (!time.is_special()) {
     const auto date = time.date();
     const auto clock = time.time_of_day();
-    stamp = {
-        static_cast<std::uint16_t>(date.year()),    static_cast<std::uint8_t>(date.month()),
-        static_cast<std::uint8_t>(date.day()),      static_cast<std::uint8_t>(clock.hours()),
-        static_cast<std::uint8_t>(clock.minutes()), static_cast<std::uint8_t>(clock.seconds())};
+    stamp.year = static_cast<std::uint16_t>(date.year());
+    stamp.month = static_cast<std::uint8_t>(date.month());
+    stamp.day = static_cast<std::uint8_t>(date.day());
+    stamp.hour = static_cast<std::uint8_t>(clock.hours());
+    stamp.minute = static_cast<std::uint8_t>(clock.minutes());
+    stamp.second = static_cast<std::uint8_t>(clock.seconds());
   }
   Record(nullptr, "get_ttime",
          [&stamp](Event& event) { event.Text("time", standin::FormatTime(stamp)); });
