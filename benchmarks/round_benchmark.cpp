@@ -54,7 +54,9 @@ void BM_RunnerReading(benchmark::State& state) {
   unlink(path.c_str());
   SilencedStdout silence;
   {
-    velk_run::Session session(events);
+    velk_run::Progress progress;
+    velk_run::Report report;
+    velk_run::Session session(events, progress, report);
     session.Load(VELK_PLUGIN_PATH);
     session.Configure(17, velk::ReadConfig(VELK_EXAMPLES_DIR "/temperature.json"),
                       "the example configuration");

@@ -121,9 +121,9 @@ int main(int argc, char** argv) {
   try {
     status = Run(argv[1], argc > 2 ? std::atol(argv[2]) : 1);
   } catch (const velk::Failure& failure) {
-    velk::Report("velk_cost_probe", failure);
+    std::fprintf(stderr, "velk_cost_probe: %s\n", failure.message.c_str());
   } catch (...) {
-    velk::Report("velk_cost_probe", velk::Failure{velk::CaughtExceptionText()});
+    std::fprintf(stderr, "velk_cost_probe: %s\n", velk::CaughtExceptionText().c_str());
   }
   return status;
 }

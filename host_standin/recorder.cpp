@@ -57,18 +57,19 @@ Event& Event::Int(const char* name, std::int64_t value) {
 }
 
 Event& Event::Float(const char* name, float value) {
-  char text[32] = "NaN";
-  char* end = text + 3;
-  if (std::isinf(value)) {
-    end = std::strchr(std::strcpy(text, value < 0 ? "-Infinity" : "Infinity"), '\0');
-  } else if (!std::isnan(value)) {  // as printf's %.9g, with ".0" where that reads as an integer
-    end = std::to_chars(text, text + 29, double{value}, std::chars_format::general, 9).ptr;
-    if (std::none_of(text, end, [](char c) { return c == '.' || c == 'e'; })) {
-      end = std::strchr(std::strcpy(end, ".0"), '\0');
-    }
-  }
   writer_.Key(name);
-  writer_.RawValue(text, static_cast<std::size_t>(end - text), rapidjson::kNumberType);
+  if (std::isnan(value)) {
+    writer_.String("NaN");
+  } else if (std::isinf(value)) {
+    writer_.String(value < 0 ? "-Infinity" : "Infinity");
+  } else {  // as printf's %.9g, with ".0" where that reads as an integer
+    char text[32];
+    char* end = std::to_chars(text, text + 29, double{value}, std::chars_format::general, 9).ptr;
+    if (std::none_of(text, end, [](char c) { return c == '.' || c == 'e'; })) {
+      end = std::copy_n(".0", 2, end);
+    }
+    writer_.RawValue(text, static_cast<std::size_t>(end - text), rapidjson::kNumberType);
+  }
   return *this;
 }
 

@@ -23,9 +23,11 @@ namespace standin {
 
 // A call's event, the only form it has (velk-run prints it, the tests read it): one line of
 // JSON written by RapidJSON's writer, "call" and the arguments, added by the caller in byte-wise
-// order of their names. Floats have nine significant digits, so each reads back exactly (NaN,
-// Infinity, -Infinity when not finite); a byte that is not part of valid UTF-8 becomes U+FFFD,
-// as in Go's and Python's encoders, so every line is JSON.
+// order of their names. Every line is strict JSON in valid UTF-8. Floats have nine significant
+// digits, so each reads back exactly; one that is not finite, which no JSON number holds, is
+// the string "NaN", "Infinity" or "-Infinity", as the proto3 JSON mapping writes it. Each byte
+// that is not part of a well-formed UTF-8 sequence becomes one U+FFFD, as Go's encoding/json
+// repairs a string (a cut-off sequence of two bytes gives two).
 class Event {
  public:
   explicit Event(const char* call);  // null: no "call", for a record decoded on its own

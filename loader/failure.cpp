@@ -1,8 +1,5 @@
 #include "loader/failure.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <exception>
 
@@ -31,21 +28,6 @@ std::string Shown(std::string_view text, std::size_t shown, const char* quote) {
 std::string Escaped(std::string_view text, std::size_t shown) { return Shown(text, shown, ""); }
 
 std::string Quoted(std::string_view text, std::size_t shown) { return Shown(text, shown, "'"); }
-
-int Report(const char* program, const Failure& failure) {
-  WriteAll(STDERR_FILENO, std::string(program) + ": " + failure.message + "\n");
-  return failure.status;
-}
-
-int WriteAll(int fd, std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t written = ::write(fd, text.data(), text.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return written < 0 ? errno : EIO;
-    text.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return 0;
-}
 
 std::string CaughtExceptionText() {
   try {

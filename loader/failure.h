@@ -27,12 +27,6 @@ std::string Escaped(std::string_view text, std::size_t shown = kShownText);
 // The same in single quotes.
 std::string Quoted(std::string_view text, std::size_t shown = kShownText);
 
-// "PROGRAM: MESSAGE" in one write to standard error. Returns the failure's status, which alone
-// tells when standard error is what fails.
-int Report(const char* program, const Failure& failure);
-// All of `text` to `fd`, going on after a partial write or an interruption: 0, or the errno.
-int WriteAll(int fd, std::string_view text);
-
 // What the exception being handled says: its what() quoted ("no message" where it has none), or
 // that it is no std::exception. A copy, since the exception may be the plug-in's and go with it.
 // Only inside a catch block.

@@ -1,11 +1,14 @@
 #include "loader/plugin_library.h"
 
 #include <dlfcn.h>
+#include <elf.h>
 #include <link.h>
+#include <sys/auxv.h>
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 
 #include "loader/failure.h"
 
@@ -36,6 +39,37 @@ int InDataSegment(dl_phdr_info* info, size_t, void* address) {
   return 0;
 }
 
+// What an ELF file says it is built for, from its header's class, byte order and machine;
+// empty for a file that is no ELF file.
+std::string BuiltFor(const char* path) {
+  unsigned char header[20] = {};  // e_ident, e_type, e_machine
+  if (path != nullptr) {
+    std::ifstream(path, std::ios::binary).read(reinterpret_cast<char*>(header), sizeof(header));
+  }
+  if (std::memcmp(header, ELFMAG, SELFMAG) != 0) return "";
+  const bool big_endian = header[EI_DATA] == ELFDATA2MSB;
+  const unsigned machine = big_endian ? header[18] << 8 | header[19] : header[19] << 8 | header[18];
+  const std::pair<unsigned, const char*> kNames[] = {
+      {EM_386, "x86"},     {EM_X86_64, "x86-64"}, {EM_ARM, "ARM"},     {EM_AARCH64, "AArch64"},
+      {EM_MIPS, "MIPS"},   {EM_PPC, "PowerPC"},   {EM_PPC64, "PowerPC 64"}, {EM_RISCV, "RISC-V"}};
+  std::string name = "machine " + std::to_string(machine);
+  for (const auto& [number, known] : kNames) {
+    if (number == machine) name = known;
+  }
+  return name + (header[EI_CLASS] == ELFCLASS64 ? ", 64-bit" : ", 32-bit") +
+         (big_endian ? ", big-endian" : ", little-endian");
+}
+
+// What a loader says of a file for another machine varies (glibc may say "No such file or
+// directory"), and musl does not compare the machine at all: the headers of the file and of the
+// running program (velk-run, or the loader that started it) tell.
+std::string ForeignMachine(const std::string& path) {
+  const std::string file = BuiltFor(path.c_str());
+  const std::string own = BuiltFor(reinterpret_cast<const char*>(getauxval(AT_EXECFN)));
+  if (file.empty() || own.empty() || file == own) return "";
+  return "it is built for " + file + ", not for this machine (" + own + ")";
+}
+
 }  // namespace
 
 PluginLibrary::PluginLibrary(const std::string& path) : path_(path), shown_(Quoted(path)) {
@@ -45,6 +79,9 @@ PluginLibrary::PluginLibrary(const std::string& path) : path_(path), shown_(Quot
   if (error != 0 || !S_ISREG(file.st_mode)) {
     const char* problem = error != 0 ? std::strerror(error) : "not a regular file";
     throw Failure{"cannot load plug-in " + shown_ + ": " + problem};
+  }
+  if (const std::string foreign = ForeignMachine(path); !foreign.empty()) {
+    throw Failure{"cannot load plug-in " + shown_ + ": " + foreign};
   }
   handle_ = dlopen(path.c_str(), RTLD_NOW);
   if (handle_ == nullptr) throw Failure{"cannot load plug-in " + shown_ + ": " + LoaderError(path)};

@@ -1,20 +1,25 @@
 // velk-run: drives the plug-in as the daemon does, so it can be tried without the daemon: its
-// command line, main, and the exit() and quick_exit() that the plug-in's calls bind to.
-#include <dlfcn.h>
+// command line, and main, which starts the worker that loads the plug-in and watches it.
+#include <fcntl.h>
 #include <limits.h>
 #include <sys/auxv.h>
+#include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "loader/config.h"
 #include "loader/failure.h"
+#include "runner/report.h"
 #include "runner/session.h"
+#include "runner/supervisor.h"
 
 namespace velk_run {
 namespace {
@@ -23,20 +28,28 @@ using velk::Failure;
 using velk::Quoted;
 
 const char kUsage[] =
-    "usage: velk-run [--plugin PATH] [--data-id N] [--config FILE] [--restore HEX] [READING...]\n"
-    "       velk-run --decode HEX | --help\n"
-    "Loads the plug-in as the daemon does and drives one device: its data identifier, its JSON\n"
-    "configuration, a cached record if given, then raw readings (-32768 to 32767), those given\n"
-    "or else one per line of standard input (blank lines and # comments skipped). The plug-in's\n"
-    "log goes to standard output; each call it makes into the host, as a JSON line to standard\n"
-    "error.\n"
-    "  --plugin PATH   plug-in file to load (default: velk_temperature.so next to velk-run)\n"
-    "  --data-id N     the device's data identifier, 0 to 4294967295 (default 0)\n"
-    "  --config FILE   the device's JSON configuration (default: an empty object)\n"
-    "  --restore HEX   a cached 15-byte record as 30 hex digits, restored before the readings\n"
-    "  --decode HEX    print a 15-byte record given as 30 hex digits as JSON, load nothing\n"
+    "usage: velk-run [OPTION...] [--] [READING...]\n"
+    "       velk-run --decode HEX | --help | --version\n"
+    "Loads the plug-in as the daemon does and drives one device, in a worker process that velk-run\n"
+    "watches: its data identifier, its JSON configuration, a cached record if given, then raw\n"
+    "readings (-32768 to 32767), those given or else one per line of standard input (blank lines\n"
+    "and # comments skipped). The plug-in's log goes to standard output; each call it makes into\n"
+    "the host, as a JSON line to standard error or to the --events file.\n"
+    "  --plugin PATH       plug-in file to load (default: velk_temperature.so next to velk-run)\n"
+    "  --data-id N         the device's data identifier, 0 to 4294967295 (default 0)\n"
+    "  --config FILE       the device's JSON configuration (default: an empty object)\n"
+    "  --restore HEX       a cached 15-byte record as 30 hex digits, restored before the readings\n"
+    "  --events FILE       write the events to FILE (created or truncated), not to standard error\n"
+    "  --clock TIME        the local time of the first round, 'YYYY-MM-DD HH:MM:SS' (default: the\n"
+    "                      machine's clock)\n"
+    "  --clock-step N      seconds the clock moves on before each later round (default 0)\n"
+    "  --decode HEX        print a 15-byte record given as 30 hex digits as JSON, load nothing\n"
+    "  -h, --help          print this and exit\n"
+    "  --version           print velk-run's version and exit\n"
+    "  --                  what follows is readings, even where it starts with '-'\n"
+    "An option's value may also follow it after '=' (--data-id=17).\n"
     "Exit status: 0 done, 1 a failure while running, 2 a mistake on the command line; a plug-in\n"
-    "killed by a signal ends velk-run by it.\n";
+    "whose process a signal ended ends velk-run by it (128 + the signal's number).\n";
 
 constexpr int kUsageError = 2;  // the command line; nothing was run
 const char kReadingRange[] = "an integer from -32768 to 32767";
@@ -45,11 +58,15 @@ constexpr std::size_t kMaxLineBytes = 4096;  // a reading needs a few; comments 
 // What the command line asks for, every value checked before anything runs.
 struct Command {
   bool help = false;
+  bool version = false;
   std::optional<Record> decode;
   std::optional<std::string> plugin;
   std::optional<std::uint32_t> data_id;
   std::optional<std::string> config;
   std::optional<Record> restore;
+  std::optional<std::string> events;
+  std::optional<std::time_t> clock;
+  std::optional<std::time_t> clock_step;
   std::vector<short> readings;  // none: read them from standard input
 };
 
@@ -85,6 +102,57 @@ Record ParseRecord(const std::string& option, const std::string& text) {
   return record;
 }
 
+// The whole text as a decimal number from 0 to `high`, or a mistake worded with `what`.
+long long WholeNumber(const std::string& option, const std::string& text, long long high,
+                      const char* what) {
+  const auto number = text.find('-') == std::string::npos ? ParseDecimal(text, 0, high) : std::nullopt;
+  if (!number) {
+    throw UsageError(option + " " + Quoted(text, velk::kShownInput) + " is not " + what +
+                     " from 0 to " + std::to_string(high));
+  }
+  return *number;
+}
+
+bool SameTime(const std::tm& a, const std::tm& b) {
+  return a.tm_year == b.tm_year && a.tm_mon == b.tm_mon && a.tm_mday == b.tm_mday &&
+         a.tm_hour == b.tm_hour && a.tm_min == b.tm_min && a.tm_sec == b.tm_sec;
+}
+
+// The moment that a local time "YYYY-MM-DD HH:MM:SS" names under the TZ in effect.
+std::time_t ParseClock(const std::string& text) {
+  const std::string form = "0000-00-00 00:00:00";
+  bool formed = text.size() == form.size();
+  for (std::size_t i = 0; formed && i < form.size(); ++i) {
+    formed = form[i] == '0' ? std::isdigit(static_cast<unsigned char>(text[i])) != 0
+                            : text[i] == form[i];
+  }
+  std::tm fields{};
+  formed = formed && std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d", &fields.tm_year,
+                                 &fields.tm_mon, &fields.tm_mday, &fields.tm_hour, &fields.tm_min,
+                                 &fields.tm_sec) == 6;
+  fields.tm_year -= 1900;
+  fields.tm_mon -= 1;
+  // A field out of its range (a 13th month, a 30th of February) moves the others when the
+  // calendar works it out, in UTC as in any zone.
+  std::tm calendar = fields;
+  const std::time_t utc = timegm(&calendar);
+  std::tm back{};
+  if (!formed || gmtime_r(&utc, &back) == nullptr || !SameTime(back, fields)) {
+    throw UsageError("--clock " + Quoted(text, velk::kShownInput) +
+                     " is not a local time of the form 'YYYY-MM-DD HH:MM:SS'");
+  }
+  // Which of two moments an hour that repeats at the end of summer time names is mktime's
+  // choice; a time that the change skips converts back to another.
+  std::tm local = fields;
+  local.tm_isdst = -1;
+  const std::time_t moment = mktime(&local);
+  if (localtime_r(&moment, &back) == nullptr || !SameTime(back, fields)) {
+    throw UsageError("--clock " + Quoted(text, velk::kShownInput) +
+                     " is no local time in the time zone in effect (TZ), which skips it");
+  }
+  return moment;
+}
+
 template <typename Value>
 void SetOnce(std::optional<Value>& option, const std::string& name, Value value) {
   if (option) throw UsageError(name + " is given twice");
@@ -94,33 +162,48 @@ void SetOnce(std::optional<Value>& option, const std::string& name, Value value)
 Command ParseCommandLine(const std::vector<std::string>& arguments) {
   Command command;
   std::vector<std::string> readings;
+  // --help, --version and --decode stand alone: how many were given, and their arguments.
+  int alone = 0;
+  std::size_t alone_arguments = 0;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
-    const std::string& argument = arguments[i];
-    const auto value = [&]() -> const std::string& {
+    const std::size_t first = i;
+    // "--name=value" is "--name value".
+    const std::size_t equals =
+        arguments[i].rfind("--", 0) == 0 ? arguments[i].find('=') : std::string::npos;
+    const std::string argument = arguments[i].substr(0, equals);
+    std::optional<std::string> attached;
+    if (equals != std::string::npos) attached = arguments[i].substr(equals + 1);
+    const auto value = [&]() -> std::string {
+      if (attached) return *std::exchange(attached, std::nullopt);
       if (i + 1 >= arguments.size()) throw UsageError(argument + " needs a value");
       return arguments[++i];
     };
-    const auto file = [&]() -> const std::string& {
-      const std::string& path = value();
+    const auto file = [&]() -> std::string {
+      const std::string path = value();
       if (path.empty()) throw UsageError(argument + " needs a file, not ''");
       return path;
     };
-    if (argument == "--help" || argument == "-h") {
-      command.help = true;
+    const bool stands_alone =
+        argument == "--help" || argument == "-h" || argument == "--version" || argument == "--decode";
+    if (argument == "--help" || argument == "-h" || argument == "--version") {
+      (argument == "--version" ? command.version : command.help) = true;
     } else if (argument == "--decode" || argument == "--restore") {
       SetOnce(argument == "--decode" ? command.decode : command.restore, argument,
               ParseRecord(argument, value()));
-    } else if (argument == "--plugin" || argument == "--config") {
-      SetOnce(argument == "--plugin" ? command.plugin : command.config, argument, file());
+    } else if (argument == "--plugin" || argument == "--config" || argument == "--events") {
+      SetOnce(argument == "--plugin"   ? command.plugin
+              : argument == "--config" ? command.config
+                                       : command.events,
+              argument, file());
     } else if (argument == "--data-id") {
-      const std::string& text = value();
-      const auto id =
-          text.find('-') == std::string::npos ? ParseDecimal(text, 0, 4294967295LL) : std::nullopt;
-      if (!id) {
-        throw UsageError("--data-id " + Quoted(text, velk::kShownInput) +
-                         " is not a number from 0 to 4294967295");
-      }
-      SetOnce(command.data_id, argument, static_cast<std::uint32_t>(*id));
+      SetOnce(command.data_id, argument,
+              static_cast<std::uint32_t>(WholeNumber(argument, value(), 4294967295LL, "a number")));
+    } else if (argument == "--clock") {
+      SetOnce(command.clock, argument, ParseClock(value()));
+    } else if (argument == "--clock-step") {
+      SetOnce(command.clock_step, argument,
+              static_cast<std::time_t>(WholeNumber(argument, value(), 2147483647LL,
+                                                   "a whole number of seconds")));
     } else if (argument == "--") {
       readings.insert(readings.end(), arguments.begin() + i + 1, arguments.end());
       break;
@@ -130,12 +213,20 @@ Command ParseCommandLine(const std::vector<std::string>& arguments) {
     } else {
       readings.push_back(argument);
     }
+    if (attached) throw UsageError(argument + " takes no value");
+    if (stands_alone) {
+      ++alone;
+      alone_arguments = i - first + 1;
+    }
   }
-  // Anything beside --help or --decode would be ignored without a word.
-  if (arguments.size() > (command.help ? 1 : command.decode ? 2 : arguments.size())) {
-    throw UsageError(std::string(command.help ? "--help" : "--decode") +
+  // Anything beside --help, --version or --decode would be ignored without a word.
+  if (alone > 1 || (alone == 1 && alone_arguments != arguments.size())) {
+    throw UsageError(std::string(command.help      ? "--help"
+                                 : command.version ? "--version"
+                                                   : "--decode") +
                      " takes no other arguments");
   }
+  if (command.clock_step && !command.clock) throw UsageError("--clock-step needs --clock");
   // Arguments are all known up front: a bad one is refused before any round runs.
   for (std::size_t i = 0; i < readings.size(); ++i) {
     const auto reading = ParseDecimal(readings[i], -32768, 32767);
@@ -149,7 +240,7 @@ Command ParseCommandLine(const std::vector<std::string>& arguments) {
   return command;
 }
 
-// velk-run's own output (--help, --decode): lost, it fails the run.
+// velk-run's own output (--help, --version, --decode): lost, it fails the run.
 void WriteOut(const char* what, std::string_view text) {
   if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
     throw Failure{std::string("cannot write ") + what + ": " + std::strerror(errno)};
@@ -206,25 +297,29 @@ void FeedStandardInput(Session& session) {
   }
 }
 
-int Run(const Command& command, const char* argv0) {
-  // Made before the plug-in is loaded, it outlives static destructors that run at the exit.
-  static Session session(STDERR_FILENO);
-  // Each failure is reported as it is found, the first before the device is taken down, so that
-  // a failure of the teardown cannot hide it; the status is the first's.
-  int status = 0;
-  const auto reporting = [&status](auto part) {
+// The worker's whole run: each failure is reported as it is found, the first before the device
+// is taken down, so that a failure of the teardown cannot hide it; the status is the first's.
+[[noreturn]] void Work(const Command& command, const std::string& plugin, int events_fd,
+                       Progress& progress) {
+  // What the plug-in's libraries write in the program's name (errx(), error()) is the plug-in's.
+  const std::string plugin_name = plugin.substr(plugin.rfind('/') + 1);
+  program_invocation_name = program_invocation_short_name = const_cast<char*>(plugin_name.c_str());
+  Report report;
+  Session session(events_fd, progress, report);
+  const auto reporting = [&report](auto part) {
     try {
       part();
     } catch (const Failure& failure) {
-      const int reported = velk::Report("velk-run", failure);
-      if (status == 0) status = reported;
+      report.Failed(failure);
+    } catch (...) {  // velk-run's own, such as memory running out
+      report.Failed(Failure{velk::CaughtExceptionText()});
     }
   };
   reporting([&] {
     // As the daemon, always a configuration: with an empty one the settings stamp the identifier.
     const Json::Value config =
         command.config ? velk::ReadConfig(*command.config) : Json::Value(Json::objectValue);
-    session.Load(PluginPath(command.plugin, argv0));
+    session.Load(plugin);
     session.Configure(command.data_id.value_or(0), config,
                       command.config ? "the configuration " + Quoted(*command.config)
                                      : std::string("the empty configuration"));
@@ -235,7 +330,33 @@ int Run(const Command& command, const char* argv0) {
     }
   });
   reporting([&] { session.Close(); });
-  return status;
+  session.Exit();
+}
+
+int Run(const Command& command, const char* argv0) {
+  const std::string plugin = PluginPath(command.plugin, argv0);
+  int events_fd = STDERR_FILENO;
+  if (command.events) {
+    events_fd = open(command.events->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (events_fd < 0) {
+      throw Failure{"cannot open the events file " + Quoted(*command.events) + ": " +
+                    std::strerror(errno)};
+    }
+  }
+  if (command.clock) FixClock(*command.clock, command.clock_step.value_or(0));
+  return Supervise([&](Progress& progress) { Work(command, plugin, events_fd, progress); });
+}
+
+// Descriptors 0 to 2 that velk-run was started without are opened on /dev/null, as coreutils
+// do, so that no file the plug-in opens becomes one of them. Each is opened the wrong way round,
+// so that its use still fails as on a closed descriptor.
+void OpenStandardDescriptors() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) < 0 && errno == EBADF &&
+        open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY) != fd) {
+      _exit(velk::kFailed);
+    }
+  }
 }
 
 }  // namespace
@@ -243,10 +364,14 @@ int Run(const Command& command, const char* argv0) {
 
 int main(int argc, char** argv) {
   using namespace velk_run;
+  OpenStandardDescriptors();
+  Report report;
   try {
     const Command command = ParseCommandLine({argv + 1, argv + argc});
     if (command.help) {
       WriteOut("the usage", kUsage);
+    } else if (command.version) {
+      WriteOut("the version", "velk-run " VELK_VERSION "\n");
     } else if (command.decode) {
       standin::Event decoded(nullptr);
       decoded.RecordId(command.decode->data(), 15).RecordBytes(command.decode->data(), 15);
@@ -254,24 +379,10 @@ int main(int argc, char** argv) {
     } else {
       return Run(command, argv[0]);
     }
-    return 0;
   } catch (const velk::Failure& failure) {
-    return velk::Report("velk-run", failure);
+    report.Failed(failure);
   } catch (...) {  // velk-run's own, such as memory running out
-    return velk::Report("velk-run", velk::Failure{velk::CaughtExceptionText()});
+    report.Failed(velk::Failure{velk::CaughtExceptionText()});
   }
-}
-
-// The plug-in's calls bind to these, velk-run being the first object the loader searches; its own
-// exit, from main, stays in the C library. _exit() and the exit system call cannot be seen.
-extern "C" [[noreturn]] void exit(int status) {
-  velk_run::watch::ExitCalled("exit", status, [](int code) {
-    reinterpret_cast<void (*)(int)>(dlsym(RTLD_NEXT, "exit"))(code);
-  });
-}
-
-extern "C" [[noreturn]] void quick_exit(int status) {
-  velk_run::watch::ExitCalled("quick_exit", status, [](int code) {
-    reinterpret_cast<void (*)(int)>(dlsym(RTLD_NEXT, "quick_exit"))(code);
-  });
+  return report.Status();
 }

@@ -1,10 +1,15 @@
 // A plug-in that fails in one way, for the runner to name: built once per fault, the fault
 // chosen by its VELK_FAULT_* definition. The misbehaving device fails in the step its input
 // asks for, after one host call of that step (Reset), so the step has events to show.
+#include <err.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#if defined(__GLIBC__)
+#include <error.h>
+#endif
 
 #include <chrono>
 #include <cstdio>
@@ -59,6 +64,20 @@ struct Unloading {
   }
 } unloading;
 
+// A destructor function, which the loader runs after the static destructors: at dlclose, or
+// after everything else at the exit of a process that could not unload the library.
+bool write_at_finalizing = false;
+__attribute__((destructor)) void Finalizing() {
+  if (write_at_finalizing) std::printf("finalized\n");
+}
+
+// Endless, and not a loop that the compiler may turn into one.
+int Overflow(volatile int depth) {
+  volatile char frame[256];
+  frame[0] = static_cast<char>(depth);
+  return Overflow(depth + 1) + frame[0];
+}
+
 #if defined(VELK_FAULT_UNIQUE)
 // A symbol of STB_GNU_UNIQUE binding, as inline code's static data with default visibility
 // makes one, keeps dlclose from unloading the library.
@@ -90,7 +109,7 @@ class MisbehavingDevice : public DranAIDevice {
     if (data[0] == 0xee) throw PluginError("cached record rejected");
     return false;
   }
-  // Readings 1 to 24 each fail in a way of their own, now or later.
+  // Readings 1 to 34 each fail in a way of their own, now or later.
   float process(short raw) override {
     Reset();
     setitimer(ITIMER_REAL, &kNoTimer, nullptr);
@@ -154,9 +173,10 @@ class MisbehavingDevice : public DranAIDevice {
       }
       case 16:
         throw Speechless();
-      case 17:  // log lines that nothing flushes
+      case 17:  // log lines that nothing flushes, then a host call
         std::printf("printf line\n");
         std::cout << "cout line\n";
+        CheckThreshold("after", "", value_, 1);
         break;
       case 20:
       case 21:
@@ -167,6 +187,34 @@ class MisbehavingDevice : public DranAIDevice {
       case 24:
         at_unloading = raw - 22;
         break;
+      case 25:
+        _exit(3);
+      case 26:
+        _Exit(4);
+      case 27:
+        errx(5, "the plug-in's own complaint");
+      case 28:  // a library's way to give up, glibc's error() where there is one
+#if defined(__GLIBC__)
+        error(6, 0, "the plug-in's own error");
+#endif
+        errx(6, "the plug-in's own error");
+      case 29:  // the exit system call itself, past every library
+        syscall(SYS_exit_group, 7);
+        break;
+      case 30:
+        return static_cast<float>(Overflow(0));
+      case 31:  // hangs, for a signal from outside
+        for (;;) pause();
+      case 32:  // a warning without a line end, then host calls
+        std::cerr << "warning: ";
+        CheckThreshold("after", "", value_, 1);
+        break;
+      case 33:
+        write_at_finalizing = true;
+        break;
+      case 34:  // logs, then fails
+        std::cout << "failing" << std::endl;
+        throw PluginError("reading 34 fails after its log");
     }
     return raw;
   }
