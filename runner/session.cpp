@@ -138,7 +138,7 @@ __attribute__((destructor)) void AfterTheDestructors() {
 #if defined(__GLIBC__)
   abi::__cxa_atexit(FinishEnding, nullptr, nullptr);
 #else
-  ending->Finish();
+  FinishEnding(nullptr);
 #endif
 }
 

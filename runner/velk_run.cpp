@@ -249,7 +249,7 @@ void WriteOut(const char* what, std::string_view text) {
 
 // A name without a slash is a file in the current directory, not a library to search for. The
 // default is beside velk-run's file, as execve named it or, run as "ld.so velk-run" (with no
-// interpreter of its own then), as the loader did.
+// interpreter of its own then), as the loader did; else where it is installed.
 std::string PluginPath(const std::optional<std::string>& named, const char* argv0) {
   if (named) return named->find('/') == std::string::npos ? "./" + *named : *named;
   const char* self =
@@ -260,7 +260,15 @@ std::string PluginPath(const std::optional<std::string>& named, const char* argv
                   std::strerror(errno) +
                   "), so neither where its plug-in is; name it with --plugin"};
   }
-  return std::string(path, std::strrchr(path, '/') + 1) + "velk_temperature.so";
+  const std::string directory(path, std::strrchr(path, '/') + 1);
+  const std::string beside = directory + "velk_temperature.so";
+#if defined(VELK_INSTALLED_PLUGIN)
+  // Installed, velk-run is in a bin/ and the plug-in where the daemon looks for plug-ins.
+  const std::string installed = (VELK_INSTALLED_PLUGIN[0] == '/' ? "" : directory) +
+                                VELK_INSTALLED_PLUGIN;
+  if (access(beside.c_str(), F_OK) != 0 && access(installed.c_str(), F_OK) == 0) return installed;
+#endif
+  return beside;
 }
 
 // Lines are bounded, so input without newlines (/dev/zero) is refused instead of filling memory.

@@ -2,6 +2,7 @@
 // chosen by its VELK_FAULT_* definition. The misbehaving device fails in the step its input
 // asks for, after one host call of that step (Reset), so the step has events to show.
 #include <err.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
@@ -71,11 +72,14 @@ __attribute__((destructor)) void Finalizing() {
   if (write_at_finalizing) std::printf("finalized\n");
 }
 
-// Endless, and not a loop that the compiler may turn into one.
-int Overflow(volatile int depth) {
+// Endless: each call goes through a pointer the compiler cannot see through, so that it is
+// neither turned into a loop nor warned of.
+int Overflow(int depth);
+int (*volatile overflow)(int) = Overflow;
+int Overflow(int depth) {
   volatile char frame[256];
   frame[0] = static_cast<char>(depth);
-  return Overflow(depth + 1) + frame[0];
+  return overflow(depth + 1) + frame[0];
 }
 
 #if defined(VELK_FAULT_UNIQUE)
@@ -92,7 +96,11 @@ void OnAlarm(int) {}
 
 class MisbehavingDevice : public DranAIDevice {
  public:
+  // A file of its own, kept open as a plug-in may keep its own log: opened where a descriptor
+  // that velk-run was started without would be free.
+  MisbehavingDevice() : own_file_(open("/dev/null", O_WRONLY | O_CLOEXEC)) {}
   ~MisbehavingDevice() override {
+    close(own_file_);
     if (at_destruction_ == 20) Crash();
     if (at_destruction_ == 21) std::cout << "destroyed" << std::endl;
     if (at_destruction_ == 22) Reset();
@@ -221,6 +229,7 @@ class MisbehavingDevice : public DranAIDevice {
 
  private:
   static constexpr itimerval kNoTimer{};
+  const int own_file_;
   int at_destruction_ = 0;
 };
 

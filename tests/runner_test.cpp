@@ -37,6 +37,7 @@ using ::testing::StartsWith;
 
 struct Outcome {
   int status = -1;  // the exit status, or 128 and the signal that ended it
+  bool signaled = false;
   std::string log;  // standard output: the plug-in's log, or --help, --version and --decode
   std::string err;
   std::vector<Json::Value> events;  // the JSON lines of err, or of the --events file
@@ -184,6 +185,7 @@ class VelkRun {
       if (fd >= 0) close(fd);
     }
     outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    outcome.signaled = WIFSIGNALED(status);
     outcome.log = log_;
     for (const std::string& write : all_writes_) {
       if (whole_writes) {
@@ -651,7 +653,7 @@ std::vector<Case> Cases() {
       Case("events_to_a_full_disk").Args(Plugin({})).Input("1000\n1500\n").With(kErrorsFull).Status(
           1),  // the status alone tells
       // Closed, standard error is no file the plug-in may open: the events are lost, and said so.
-      Case("events_closed_at_start").Args(Plugin({"1000"})).With(kErrorsClosed).Status(1),
+      Case("events_closed_at_start").Args(Misbehaving({"0"})).With(kErrorsClosed).Status(1),
       Case("decode_to_a_full_disk")
           .Args({"--decode", "11000000cdcca441ea070c08051e16"})
           .With(kLogFull)
@@ -1078,6 +1080,7 @@ TEST_P(RunnerCase, TellsWhatHappened) {
   for (const int fd : {full, root, waiting[0], waiting[1], one}) close(fd);
 
   EXPECT_EQ(run.status, c.status);
+  EXPECT_EQ(run.signaled, c.status > 128) << "a signal ends velk-run as it ended the plug-in";
   const std::string message = Resolved(c.message);
   if (message.empty() || message.back() == '\n') {
     EXPECT_EQ(run.message, message);
@@ -1194,8 +1197,9 @@ TEST(RunnerTest, RestoreIsTheFirstRound) {
 // The fixed clock stands for the first round and steps before each later one; the local time it
 // names is the same under any time zone, so that the bytes are.
 TEST(RunnerTest, FixedClockGivesTheSameBytesUnderAnyTimeZone) {
-  const std::vector<std::string> arguments = Plugin({"--data-id", "17", "--clock", "2026-12-09 03:05:06",
-                                                     "--clock-step", "61", "1000", "1500", "2000"});
+  const std::vector<std::string> arguments =
+      Plugin({"--data-id", "17", "--clock", "2026-12-09 03:05:06", "--clock-step", "61",
+              "--restore", "1100000000000c42ea070c08051e16", "1000", "1500"});
   std::vector<Outcome> runs;
   for (const char* zone : {"TZ=UTC0", "TZ=VLK-9", kCetWithSummerTime.c_str()}) {
     Streams streams;
@@ -1207,9 +1211,10 @@ TEST(RunnerTest, FixedClockGivesTheSameBytesUnderAnyTimeZone) {
   for (const Json::Value& event : runs[0].events) {
     if (event["call"] == "get_ttime") times.push_back(event["time"].asString());
   }
+  // The restore is the first round.
   EXPECT_EQ(times, (std::vector<std::string>{"2026-12-09 03:05:06", "2026-12-09 03:06:07",
                                              "2026-12-09 03:07:08"}));
-  EXPECT_THAT(runs[0].err, HasSubstr(R"("record":"110000000000a041ea070c09030506")"));
+  EXPECT_THAT(runs[0].err, HasSubstr(R"("record":"110000000000a041ea070c09030607")"));
   for (const Outcome& run : runs) {
     EXPECT_EQ(run.log, runs[0].log);
     EXPECT_EQ(run.err, runs[0].err);
