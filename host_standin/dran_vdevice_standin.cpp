@@ -23,8 +23,14 @@ void Record(DranVDevice* device, const char* call, Arguments arguments) {
   if (Recorder* recorder = Recorder::Current()) {
     Event event(call);
     arguments(event);
-    recorder->Record(event, call, device);
+    recorder->Write(event.Line());
+    if (device != nullptr) recorder->Called(call, *device);
   }
+}
+
+bool Answer(const char* call) {
+  Recorder* recorder = Recorder::Current();
+  return recorder != nullptr ? recorder->Answer(call) : call == std::string_view("InitSetting");
 }
 
 }  // namespace
@@ -54,7 +60,7 @@ VELK_PLAIN_SERVICE(DranVDevice, ReadAi, (int), 0)
 VELK_PLAIN_SERVICE(DranVDevice, Get_SP_Value, (unsigned int, const std::string&), 0)
 
 Result<&DranVDevice::InitSetting> DranVDevice::InitSetting(const Json::Value&) {
-  const bool result = Recorder::Answer("InitSetting");
+  const bool result = Answer("InitSetting");
   Record(this, "InitSetting", [result](Event& event) { event.Bool("result", result); });
   return static_cast<Result<&DranVDevice::InitSetting>>(result);
 }
@@ -87,7 +93,7 @@ Result<&DranVDevice::CheckThreshold> DranVDevice::CheckThreshold(const std::stri
 }
 
 bool DranVDevice::CheckAOReport(const std::string& key, float value) {
-  const bool result = Recorder::Answer("CheckAOReport");
+  const bool result = Answer("CheckAOReport");
   Record(this, "CheckAOReport", [&](Event& event) {
     event.Text("key", key).Bool("result", result).Float("value", value);
   });
@@ -95,7 +101,7 @@ bool DranVDevice::CheckAOReport(const std::string& key, float value) {
 }
 
 bool DranVDevice::DoBatchCheckThreshold(const std::vector<rule_value>& rules) {
-  const bool result = Recorder::Answer("DoBatchCheckThreshold");
+  const bool result = Answer("DoBatchCheckThreshold");
   Record(this, "DoBatchCheckThreshold",
          [&](Event& event) { event.Bool("result", result).RuleKeys("rules", rules); });
   return result;

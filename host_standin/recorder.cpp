@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
-#include <stdexcept>
 
 #include "framework/ai_data.h"
 
@@ -140,38 +139,5 @@ std::string FormatTime(const ttime& time) {
 }
 
 Recorder* Recorder::current_ = nullptr;
-
-void Recorder::Clear() {
-  lines_.clear();
-  answers_.clear();
-  init_setting_result_ = true;
-  hooks_.clear();
-}
-
-void Recorder::Queue(const char* call, const std::vector<bool>& results) {
-  answers_[call].insert(answers_[call].end(), results.begin(), results.end());
-}
-
-void Recorder::ThrowOn(const std::string& call, int occurrence) {
-  hooks_[call] = [call, occurrence](DranVDevice&) mutable {
-    if (--occurrence == 0) throw std::runtime_error("scripted failure of " + call);
-  };
-}
-
-void Recorder::Record(Event& event, const char* call, DranVDevice* device) {
-  Write(event.Line());
-  const auto hook = hooks_.find(std::string_view(call));
-  if (hook != hooks_.end() && device != nullptr) hook->second(*device);
-}
-
-bool Recorder::Answer(const char* call) {
-  if (current_ == nullptr) return call == std::string_view("InitSetting");
-  if (call == std::string_view("InitSetting")) return current_->init_setting_result_;
-  const auto queued = current_->answers_.find(std::string_view(call));
-  if (queued == current_->answers_.end() || queued->second.empty()) return false;
-  const bool answer = queued->second.front();
-  queued->second.pop_front();
-  return answer;
-}
 
 }  // namespace standin

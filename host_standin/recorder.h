@@ -1,13 +1,11 @@
 // Whoever watches the stand-in host (a test, velk-run) puts a Recorder in place for a scope: each
-// host call is then written as one event line when it is made, and answered as scripted. Without
-// one the services record nothing and answer at once (false; true for the settings), touching
-// only the device: devices may run on many threads, and benchmarks see the plug-in's own cost.
+// host call is then written as one event line when it is made, and answered as the recorder
+// says. Without one the services record nothing and answer at once (false; true for the
+// settings), touching only the device: devices may run on many threads, and benchmarks see the
+// plug-in's own cost.
 #pragma once
 
 #include <cstdint>
-#include <deque>
-#include <functional>
-#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -55,43 +53,24 @@ std::string FormatTime(const ttime& time);
 
 class Recorder {
  public:
-  using Hook = std::function<void(DranVDevice& device)>;
   Recorder() : replaced_(current_) { current_ = this; }  // the one it replaced is back after it
   virtual ~Recorder() { current_ = replaced_; }
   Recorder(const Recorder&) = delete;
   Recorder& operator=(const Recorder&) = delete;
   static Recorder* Current() { return current_; }
 
-  void Clear();  // forgets the lines kept and every script
-  const std::vector<std::string>& Lines() const { return lines_; }
-
-  // Answers for the calls to come, oldest first; with none queued a call answers false.
-  void QueueReportResults(const std::vector<bool>& results) { Queue("CheckAOReport", results); }
-  void QueueBatchResults(const std::vector<bool>& batch) { Queue("DoBatchCheckThreshold", batch); }
-  void SetInitSettingResult(bool result) { init_setting_result_ = result; }
-  // Runs in a device's service `call` once it is recorded; ThrowOn's throws at the occurrence-th.
-  void OnCall(const std::string& call, Hook hook) { hooks_[call] = std::move(hook); }
-  void ThrowOn(const std::string& call, int occurrence = 1);
-
-  // For the services. Record writes the event, then runs the hook of `call` (a device's); Answer
-  // is what the recorder in place scripts for `call`, with none what the host answers at once.
-  void Record(Event& event, const char* call, DranVDevice* device);
-  static bool Answer(const char* call);
-
- protected:
-  // Takes each event line as its call is made (keeps it by default); inside the plug-in's call,
-  // so it must not throw for a failure of its own.
-  virtual void Write(std::string_view line) { lines_.emplace_back(line); }
+  // Takes each event line as its call is made; inside the plug-in's call, so it must not throw
+  // for a failure of its own.
+  virtual void Write(std::string_view line) = 0;
+  // What the host answers to `call` (InitSetting, CheckAOReport, DoBatchCheckThreshold), as it
+  // answers with no recorder in place: true for the settings, false for the checks.
+  virtual bool Answer(std::string_view call) { return call == "InitSetting"; }
+  // Runs in a device's service once its call is written, for a test's script.
+  virtual void Called(std::string_view /*call*/, DranVDevice& /*device*/) {}
 
  private:
-  void Queue(const char* call, const std::vector<bool>& results);
-
   static Recorder* current_;  // defined in the stand-in library, for every user of it
   Recorder* replaced_;
-  std::vector<std::string> lines_;
-  std::map<std::string, std::deque<bool>, std::less<>> answers_;
-  bool init_setting_result_ = true;
-  std::map<std::string, Hook, std::less<>> hooks_;
 };
 
 }  // namespace standin

@@ -50,8 +50,8 @@ std::string BuiltFor(const char* path) {
   const bool big_endian = header[EI_DATA] == ELFDATA2MSB;
   const unsigned machine = big_endian ? header[18] << 8 | header[19] : header[19] << 8 | header[18];
   const std::pair<unsigned, const char*> kNames[] = {
-      {EM_386, "x86"},     {EM_X86_64, "x86-64"}, {EM_ARM, "ARM"},     {EM_AARCH64, "AArch64"},
-      {EM_MIPS, "MIPS"},   {EM_PPC, "PowerPC"},   {EM_PPC64, "PowerPC 64"}, {EM_RISCV, "RISC-V"}};
+      {EM_386, "x86"},   {EM_X86_64, "x86-64"}, {EM_ARM, "ARM"},          {EM_AARCH64, "AArch64"},
+      {EM_MIPS, "MIPS"}, {EM_PPC, "PowerPC"},   {EM_PPC64, "PowerPC 64"}, {EM_RISCV, "RISC-V"}};
   std::string name = "machine " + std::to_string(machine);
   for (const auto& [number, known] : kNames) {
     if (number == machine) name = known;

@@ -1,8 +1,8 @@
 #include "runner/session.h"
 
 #include <cxxabi.h>
-#include <time.h>
 #include <pthread.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -40,22 +40,19 @@ void FixClock(std::time_t first, std::time_t step) {
   clock_step = step;
 }
 
-Session::EventSink::EventSink(int fd) : fd(fd) {
+Session::Session(int events_fd, Progress& progress, Report& report)
+    : events_fd_(events_fd), progress_(progress), report_(report) {
   pthread_atfork(nullptr, nullptr, [] { in_forked_child = true; });
+  progress_.Say(false, "before the plug-in was loaded");
 }
 
-void Session::EventSink::Write(std::string_view line) {
-  if (in_forked_child || error != 0) return;
+void Session::Write(std::string_view line) {
+  if (in_forked_child || events_error_ != 0) return;
   // What the plug-in logged before the call goes out before its event, so that with both
   // streams in one file the lines keep the order of the calls. Costs nothing when nothing waits.
   std::cout.flush();
   std::fflush(stdout);
-  error = WriteAll(fd, line);
-}
-
-Session::Session(int events_fd, Progress& progress, Report& report)
-    : events_(events_fd), progress_(progress), report_(report) {
-  progress_.Say(false, "before the plug-in was loaded");
+  events_error_ = WriteAll(events_fd_, line);
 }
 
 void Session::Load(const std::string& plugin_path) {
@@ -120,12 +117,9 @@ void Session::Exit() {
 
 void Session::Finish() {
   if (const std::optional<Failure> lost = OutputLost()) report_.Failed(*lost);
-  progress_.status = report_.Status();
   progress_.finished = true;
-  _exit(progress_.status);
+  _exit(report_.Status());
 }
-
-void FinishEnding(void*) { ending->Finish(); }
 
 namespace {
 
@@ -136,9 +130,9 @@ namespace {
 __attribute__((destructor)) void AfterTheDestructors() {
   if (ending == nullptr) return;  // an exit of the plug-in's, not the worker's own
 #if defined(__GLIBC__)
-  abi::__cxa_atexit(FinishEnding, nullptr, nullptr);
+  abi::__cxa_atexit([](void*) { ending->Finish(); }, nullptr, nullptr);
 #else
-  FinishEnding(nullptr);
+  ending->Finish();
 #endif
 }
 
@@ -158,8 +152,8 @@ void Session::Run(const std::string& words, Action action) {
     failure = worded;
   } catch (...) {
     // Perhaps the plug-in's own: only its text outlives this block, and the library.
-    failure = Failure{words + " failed: " + velk::CaughtExceptionText() +
-                      (reading_ ? Processed() : "")};
+    failure =
+        Failure{words + " failed: " + velk::CaughtExceptionText() + (reading_ ? Processed() : "")};
   }
   const std::optional<Failure> lost = OutputLost();
   if (reading_ && !failure) ++processed_;  // its round ran, whatever became of its output
@@ -174,8 +168,8 @@ std::optional<Failure> Session::OutputLost() {
   std::cout.flush();
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) std::cout.setstate(std::ios::badbit);
   std::string lost;
-  if (events_.error != 0 && !std::exchange(events_lost_, true)) {
-    lost = std::string("cannot write the events: ") + std::strerror(events_.error);
+  if (events_error_ != 0 && !std::exchange(events_lost_, true)) {
+    lost = std::string("cannot write the events: ") + std::strerror(events_error_);
   } else if (!std::cout && !std::exchange(log_lost_, true)) {
     lost = "cannot write the plug-in's log to standard output";
   } else {

@@ -17,8 +17,8 @@
 #include "host_standin/recorder.h"
 #include "loader/failure.h"
 #include "loader/plugin_library.h"
-#include "runner/progress.h"
 #include "runner/report.h"
+#include "runner/supervisor.h"
 
 namespace velk_run {
 
@@ -29,8 +29,8 @@ using Record = std::array<unsigned char, 15>;
 // stands at `first` for the first round and moves on by `step` before each later round.
 void FixClock(std::time_t first, std::time_t step);
 
-// Owns the event sink, the library, its providers and the device.
-class Session {
+// The sink of the events, and the owner of the library, its providers and the device.
+class Session : public standin::Recorder {
  public:
   Session(int events_fd, Progress& progress, Report& report);
 
@@ -42,25 +42,22 @@ class Session {
   std::string Processed() const;  // "; the 2 readings before it were processed"
   void Close();  // device, providers, library: each a step; then the first failure is thrown
   // Ends the worker's process with the run's status. A library that dlclose left loaded runs its
-  // static destructors now; the log is checked after them, then the page says the run finished.
+  // static destructors now; after every destructor, Finish checks the log, then the page says
+  // that the run finished.
   [[noreturn]] void Exit();
-
- private:
+  [[noreturn]] void Finish();
   // One write per event line (one over PIPE_BUF may reach a pipe in pieces), none from a child
   // process the plug-in forks; a failure waits for the end of the step.
-  struct EventSink : standin::Recorder {
-    explicit EventSink(int fd);
-    void Write(std::string_view line) override;
-    int fd, error = 0;
-  };
+  void Write(std::string_view line) override;
 
+ private:
   template <typename Action>
-  void Run(const std::string& words, Action action);  // a bool `action` says whether the device took it
+  void Run(const std::string& words,
+           Action action);                    // a bool `action` says whether the device took it
   std::optional<velk::Failure> OutputLost();  // the first loss since the last check
-  [[noreturn]] void Finish();
-  friend void FinishEnding(void*);
 
-  EventSink events_;
+  const int events_fd_;
+  int events_error_ = 0;
   Progress& progress_;
   Report& report_;
   std::optional<velk::PluginLibrary> library_;

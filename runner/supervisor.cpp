@@ -18,7 +18,8 @@ namespace velk_run {
 namespace {
 
 std::string SignalName(int signal) {
-#define VELK_SIGNAL(name) {name, #name}
+#define VELK_SIGNAL(name) \
+  { name, #name }
   static const std::pair<int, const char*> kNames[] = {
       VELK_SIGNAL(SIGHUP),  VELK_SIGNAL(SIGINT),  VELK_SIGNAL(SIGQUIT),   VELK_SIGNAL(SIGILL),
       VELK_SIGNAL(SIGTRAP), VELK_SIGNAL(SIGABRT), VELK_SIGNAL(SIGBUS),    VELK_SIGNAL(SIGFPE),
@@ -40,18 +41,16 @@ bool IsCrash(int signal) {
 
 // Ends velk-run by `signal`, as the worker ended, so that the shell tells the same. Where cores
 // are dumped, the worker's is the one: velk-run dumps none of its own, as timeout(1) does.
-[[noreturn]] void EndBy(int signal) {
+[[noreturn]] void EndBy(int signal_number) {
   const rlimit no_core{0, 0};
   setrlimit(RLIMIT_CORE, &no_core);
-  struct sigaction default_action {};
-  default_action.sa_handler = SIG_DFL;
-  sigaction(signal, &default_action, nullptr);
+  signal(signal_number, SIG_DFL);
   sigset_t only;
   sigemptyset(&only);
-  sigaddset(&only, signal);
+  sigaddset(&only, signal_number);
   sigprocmask(SIG_UNBLOCK, &only, nullptr);
-  raise(signal);
-  _exit(128 + signal);
+  raise(signal_number);
+  _exit(128 + signal_number);
 }
 
 // The line for a worker that did not end by itself, and the run's status.
@@ -60,7 +59,7 @@ int Told(int status, const Progress& progress, int sent) {
   const std::string where = " " + progress.Where();
   if (WIFEXITED(status)) {
     const int code = WEXITSTATUS(status);
-    if (progress.finished && code == progress.status) return code;
+    if (progress.finished) return code;
     // exit(), _exit(), the exit system call, a library's error(): the status is all there is.
     report.Failed("the plug-in's process exited with status " + std::to_string(code) + where);
     return report.Status();
@@ -83,8 +82,8 @@ int Told(int status, const Progress& progress, int sent) {
 }  // namespace
 
 int Supervise(const std::function<void(Progress&)>& work) {
-  void* page = mmap(nullptr, sizeof(Progress), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS,
-                    -1, 0);
+  void* page =
+      mmap(nullptr, sizeof(Progress), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
   if (page == MAP_FAILED) {
     throw velk::Failure{std::string("cannot map the worker's progress: ") + std::strerror(errno)};
   }
@@ -93,14 +92,11 @@ int Supervise(const std::function<void(Progress&)>& work) {
   // those that end no process. They and SIGCHLD are blocked before the worker starts, so that
   // none comes unseen; the worker gets the mask velk-run started with. An ignored SIGCHLD would
   // take the worker's end away before it could be waited for.
-  sigset_t passed;
-  sigfillset(&passed);
-  for (const int kept : {SIGKILL, SIGSTOP, SIGCHLD, SIGCONT, SIGTSTP, SIGTTIN, SIGTTOU, SIGURG,
-                         SIGWINCH}) {
-    sigdelset(&passed, kept);
+  sigset_t waited;
+  sigfillset(&waited);
+  for (const int kept : {SIGKILL, SIGSTOP, SIGCONT, SIGTSTP, SIGTTIN, SIGTTOU, SIGURG, SIGWINCH}) {
+    sigdelset(&waited, kept);
   }
-  sigset_t waited = passed;
-  sigaddset(&waited, SIGCHLD);
   signal(SIGCHLD, SIG_DFL);
   sigset_t original;
   sigprocmask(SIG_BLOCK, &waited, &original);

@@ -13,6 +13,7 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "loader/config.h"
@@ -30,26 +31,25 @@ using velk::Quoted;
 const char kUsage[] =
     "usage: velk-run [OPTION...] [--] [READING...]\n"
     "       velk-run --decode HEX | --help | --version\n"
-    "Loads the plug-in as the daemon does and drives one device, in a worker process that velk-run\n"
-    "watches: its data identifier, its JSON configuration, a cached record if given, then raw\n"
-    "readings (-32768 to 32767), those given or else one per line of standard input (blank lines\n"
-    "and # comments skipped). The plug-in's log goes to standard output; each call it makes into\n"
-    "the host, as a JSON line to standard error or to the --events file.\n"
+    "Loads the plug-in as the daemon does, in a worker process that velk-run watches, and drives\n"
+    "one device: its configuration, a cached record if given, then raw readings (-32768 to "
+    "32767),\n"
+    "those given or else one a line of standard input. The plug-in's log goes to standard output;\n"
+    "each call it makes into the host, as a JSON line to standard error or the --events file.\n"
     "  --plugin PATH       plug-in file to load (default: velk_temperature.so next to velk-run)\n"
     "  --data-id N         the device's data identifier, 0 to 4294967295 (default 0)\n"
     "  --config FILE       the device's JSON configuration (default: an empty object)\n"
     "  --restore HEX       a cached 15-byte record as 30 hex digits, restored before the readings\n"
     "  --events FILE       write the events to FILE (created or truncated), not to standard error\n"
-    "  --clock TIME        the local time of the first round, 'YYYY-MM-DD HH:MM:SS' (default: the\n"
-    "                      machine's clock)\n"
+    "  --clock TIME        the local time 'YYYY-MM-DD HH:MM:SS' of the first round (default: now)\n"
     "  --clock-step N      seconds the clock moves on before each later round (default 0)\n"
     "  --decode HEX        print a 15-byte record given as 30 hex digits as JSON, load nothing\n"
     "  -h, --help          print this and exit\n"
     "  --version           print velk-run's version and exit\n"
     "  --                  what follows is readings, even where it starts with '-'\n"
-    "An option's value may also follow it after '=' (--data-id=17).\n"
-    "Exit status: 0 done, 1 a failure while running, 2 a mistake on the command line; a plug-in\n"
-    "whose process a signal ended ends velk-run by it (128 + the signal's number).\n";
+    "An option's value may also follow it after '=': --data-id=17.\n"
+    "Exit status: 0 done, 1 a failure while running, 2 a mistake on the command line, 128 + N\n"
+    "where signal N ended the plug-in's process, which then ends velk-run.\n";
 
 constexpr int kUsageError = 2;  // the command line; nothing was run
 const char kReadingRange[] = "an integer from -32768 to 32767";
@@ -105,7 +105,8 @@ Record ParseRecord(const std::string& option, const std::string& text) {
 // The whole text as a decimal number from 0 to `high`, or a mistake worded with `what`.
 long long WholeNumber(const std::string& option, const std::string& text, long long high,
                       const char* what) {
-  const auto number = text.find('-') == std::string::npos ? ParseDecimal(text, 0, high) : std::nullopt;
+  const auto number =
+      text.find('-') == std::string::npos ? ParseDecimal(text, 0, high) : std::nullopt;
   if (!number) {
     throw UsageError(option + " " + Quoted(text, velk::kShownInput) + " is not " + what +
                      " from 0 to " + std::to_string(high));
@@ -113,42 +114,33 @@ long long WholeNumber(const std::string& option, const std::string& text, long l
   return *number;
 }
 
-bool SameTime(const std::tm& a, const std::tm& b) {
-  return a.tm_year == b.tm_year && a.tm_mon == b.tm_mon && a.tm_mday == b.tm_mday &&
-         a.tm_hour == b.tm_hour && a.tm_min == b.tm_min && a.tm_sec == b.tm_sec;
-}
-
-// The moment that a local time "YYYY-MM-DD HH:MM:SS" names under the TZ in effect.
+// The moment that a local time "YYYY-MM-DD HH:MM:SS" names under the TZ in effect: a day of the
+// calendar, at a time the zone has (not one that the change to summer time skips; of an hour
+// that repeats, mktime's choice).
 std::time_t ParseClock(const std::string& text) {
   const std::string form = "0000-00-00 00:00:00";
-  bool formed = text.size() == form.size();
-  for (std::size_t i = 0; formed && i < form.size(); ++i) {
-    formed = form[i] == '0' ? std::isdigit(static_cast<unsigned char>(text[i])) != 0
-                            : text[i] == form[i];
+  bool valid = text.size() == form.size();
+  for (std::size_t i = 0; valid && i < form.size(); ++i) {
+    valid = form[i] == '0' ? std::isdigit(static_cast<unsigned char>(text[i])) != 0
+                           : text[i] == form[i];
   }
-  std::tm fields{};
-  formed = formed && std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d", &fields.tm_year,
-                                 &fields.tm_mon, &fields.tm_mday, &fields.tm_hour, &fields.tm_min,
-                                 &fields.tm_sec) == 6;
-  fields.tm_year -= 1900;
-  fields.tm_mon -= 1;
-  // A field out of its range (a 13th month, a 30th of February) moves the others when the
-  // calendar works it out, in UTC as in any zone.
-  std::tm calendar = fields;
-  const std::time_t utc = timegm(&calendar);
-  std::tm back{};
-  if (!formed || gmtime_r(&utc, &back) == nullptr || !SameTime(back, fields)) {
-    throw UsageError("--clock " + Quoted(text, velk::kShownInput) +
-                     " is not a local time of the form 'YYYY-MM-DD HH:MM:SS'");
-  }
-  // Which of two moments an hour that repeats at the end of summer time names is mktime's
-  // choice; a time that the change skips converts back to another.
-  std::tm local = fields;
-  local.tm_isdst = -1;
+  std::tm asked{};
+  valid = valid && std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d", &asked.tm_year, &asked.tm_mon,
+                               &asked.tm_mday, &asked.tm_hour, &asked.tm_min, &asked.tm_sec) == 6;
+  asked.tm_year -= 1900;
+  asked.tm_mon -= 1;
+  asked.tm_isdst = -1;
+  std::tm local = asked;
   const std::time_t moment = mktime(&local);
-  if (localtime_r(&moment, &back) == nullptr || !SameTime(back, fields)) {
+  // Any other (a 13th month, a 30th of February, a skipped hour) converts back to another time.
+  const auto fields = [](const std::tm& t) {
+    return std::tie(t.tm_year, t.tm_mon, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+  };
+  std::tm back{};
+  valid = valid && localtime_r(&moment, &back) != nullptr && fields(back) == fields(asked);
+  if (!valid) {
     throw UsageError("--clock " + Quoted(text, velk::kShownInput) +
-                     " is no local time in the time zone in effect (TZ), which skips it");
+                     " is not a local time 'YYYY-MM-DD HH:MM:SS' of the time zone in effect");
   }
   return moment;
 }
@@ -183,8 +175,8 @@ Command ParseCommandLine(const std::vector<std::string>& arguments) {
       if (path.empty()) throw UsageError(argument + " needs a file, not ''");
       return path;
     };
-    const bool stands_alone =
-        argument == "--help" || argument == "-h" || argument == "--version" || argument == "--decode";
+    const bool stands_alone = argument == "--help" || argument == "-h" || argument == "--version" ||
+                              argument == "--decode";
     if (argument == "--help" || argument == "-h" || argument == "--version") {
       (argument == "--version" ? command.version : command.help) = true;
     } else if (argument == "--decode" || argument == "--restore") {
@@ -202,8 +194,8 @@ Command ParseCommandLine(const std::vector<std::string>& arguments) {
       SetOnce(command.clock, argument, ParseClock(value()));
     } else if (argument == "--clock-step") {
       SetOnce(command.clock_step, argument,
-              static_cast<std::time_t>(WholeNumber(argument, value(), 2147483647LL,
-                                                   "a whole number of seconds")));
+              static_cast<std::time_t>(
+                  WholeNumber(argument, value(), 2147483647LL, "a whole number of seconds")));
     } else if (argument == "--") {
       readings.insert(readings.end(), arguments.begin() + i + 1, arguments.end());
       break;
@@ -264,8 +256,8 @@ std::string PluginPath(const std::optional<std::string>& named, const char* argv
   const std::string beside = directory + "velk_temperature.so";
 #if defined(VELK_INSTALLED_PLUGIN)
   // Installed, velk-run is in a bin/ and the plug-in where the daemon looks for plug-ins.
-  const std::string installed = (VELK_INSTALLED_PLUGIN[0] == '/' ? "" : directory) +
-                                VELK_INSTALLED_PLUGIN;
+  const std::string installed =
+      (VELK_INSTALLED_PLUGIN[0] == '/' ? "" : directory) + VELK_INSTALLED_PLUGIN;
   if (access(beside.c_str(), F_OK) != 0 && access(installed.c_str(), F_OK) == 0) return installed;
 #endif
   return beside;
@@ -314,16 +306,7 @@ void FeedStandardInput(Session& session) {
   program_invocation_name = program_invocation_short_name = const_cast<char*>(plugin_name.c_str());
   Report report;
   Session session(events_fd, progress, report);
-  const auto reporting = [&report](auto part) {
-    try {
-      part();
-    } catch (const Failure& failure) {
-      report.Failed(failure);
-    } catch (...) {  // velk-run's own, such as memory running out
-      report.Failed(Failure{velk::CaughtExceptionText()});
-    }
-  };
-  reporting([&] {
+  report.Catching([&] {
     // As the daemon, always a configuration: with an empty one the settings stamp the identifier.
     const Json::Value config =
         command.config ? velk::ReadConfig(*command.config) : Json::Value(Json::objectValue);
@@ -337,7 +320,7 @@ void FeedStandardInput(Session& session) {
       session.Process(command.readings[i], 0, i + 1);
     }
   });
-  reporting([&] { session.Close(); });
+  report.Catching([&] { session.Close(); });
   session.Exit();
 }
 
@@ -374,7 +357,8 @@ int main(int argc, char** argv) {
   using namespace velk_run;
   OpenStandardDescriptors();
   Report report;
-  try {
+  int status = 0;
+  report.Catching([&] {
     const Command command = ParseCommandLine({argv + 1, argv + argc});
     if (command.help) {
       WriteOut("the usage", kUsage);
@@ -385,12 +369,8 @@ int main(int argc, char** argv) {
       decoded.RecordId(command.decode->data(), 15).RecordBytes(command.decode->data(), 15);
       WriteOut("the decoded record", decoded.RecordFields(command.decode->data(), 15).Line());
     } else {
-      return Run(command, argv[0]);
+      status = Run(command, argv[0]);
     }
-  } catch (const velk::Failure& failure) {
-    report.Failed(failure);
-  } catch (...) {  // velk-run's own, such as memory running out
-    report.Failed(velk::Failure{velk::CaughtExceptionText()});
-  }
-  return report.Status();
+  });
+  return report.Status() != 0 ? report.Status() : status;
 }

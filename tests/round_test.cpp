@@ -149,7 +149,7 @@ class OverridingDevice : public VelkTemperature {
  private:
   static void Note(const char* call) {
     standin::Event event(call);
-    standin::Recorder::Current()->Record(event, call, nullptr);
+    standin::Recorder::Current()->Write(event.Line());
   }
 };
 

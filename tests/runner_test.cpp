@@ -56,8 +56,8 @@ enum Setting {
   kInputClosed = 128,
   kLogClosed = 256,
   kErrorsClosed = 512,
-  kOneFile = 1024,              // standard output and standard error are one file
-  kPluginWritesErrors = 2048,   // the plug-in writes to standard error itself, in pieces
+  kOneFile = 1024,             // standard output and standard error are one file
+  kPluginWritesErrors = 2048,  // the plug-in writes to standard error itself, in pieces
 };
 
 // A file in the test's temporary directory, removed when it goes.
@@ -136,9 +136,18 @@ class VelkRun {
       execv(argv[0], argv.data());
       _exit(127);
     }
-    if (streams.in == -2) close(in[0]), input_ = in[1];
-    if (streams.out == -2) close(out[1]), output_ = out[0];
-    if (streams.err == -2) close(err[1]), errors_ = err[0];
+    if (streams.in == -2) {
+      close(in[0]);
+      input_ = in[1];
+    }
+    if (streams.out == -2) {
+      close(out[1]);
+      output_ = out[0];
+    }
+    if (streams.err == -2) {
+      close(err[1]);
+      errors_ = err[0];
+    }
   }
   ~VelkRun() {
     if (pid_ > 0) Finish();
@@ -226,13 +235,20 @@ class VelkRun {
     if (watched[0].revents != 0) {
       const ssize_t got = read(output_, buffer, sizeof(buffer));
       if (got > 0) log_.append(buffer, static_cast<std::size_t>(got));
-      if (got <= 0) close(output_), output_ = -1;
+      if (got <= 0) {
+        close(output_);
+        output_ = -1;
+      }
     }
     if (watched[1].revents != 0) {
       const ssize_t got = recv(errors_, buffer, sizeof(buffer), 0);
-      if (got > 0) writes_.emplace_back(buffer, static_cast<std::size_t>(got));
-      if (got > 0) all_writes_.push_back(writes_.back());
-      if (got <= 0) close(errors_), errors_ = -1;
+      if (got > 0) {
+        writes_.emplace_back(buffer, static_cast<std::size_t>(got));
+        all_writes_.push_back(writes_.back());
+      } else {
+        close(errors_);
+        errors_ = -1;
+      }
     }
     return true;
   }
@@ -286,8 +302,7 @@ pid_t WorkerOf(pid_t parent) {
     pid_t pid = 0;
     char state = 0;
     pid_t ppid = 0;
-    if (name_end != std::string::npos &&
-        std::sscanf(line.c_str(), "%d", &pid) == 1 &&
+    if (name_end != std::string::npos && std::sscanf(line.c_str(), "%d", &pid) == 1 &&
         std::sscanf(line.c_str() + name_end + 1, " %c %d", &state, &ppid) == 2 && ppid == parent) {
       worker = pid;
     }
@@ -479,26 +494,42 @@ const std::string kAtUnloading = "during its static destructors at exit";
 std::vector<Case> Cases() {
   std::vector<Case> cases = {
       // The command line: nothing is loaded or run.
-      Case("unknown_option").Args({"--frobnicate"}).Status(2).Says(
-          "velk-run: unknown option '--frobnicate'" + kUsage),
-      Case("option_without_value").Args({"--config"}).Status(2).Says(
-          "velk-run: --config needs a value" + kUsage),
-      Case("config_named_empty").Args({"--config", ""}).Status(2).Says(
-          "velk-run: --config needs a file, not ''" + kUsage),
-      Case("config_named_empty_after_equals").Args({"--config="}).Status(2).Says(
-          "velk-run: --config needs a file, not ''" + kUsage),
-      Case("plugin_named_empty").Args({"--plugin", ""}).Status(2).Says(
-          "velk-run: --plugin needs a file, not ''" + kUsage),
+      Case("unknown_option")
+          .Args({"--frobnicate"})
+          .Status(2)
+          .Says("velk-run: unknown option '--frobnicate'" + kUsage),
+      Case("option_without_value")
+          .Args({"--config"})
+          .Status(2)
+          .Says("velk-run: --config needs a value" + kUsage),
+      Case("config_named_empty")
+          .Args({"--config", ""})
+          .Status(2)
+          .Says("velk-run: --config needs a file, not ''" + kUsage),
+      Case("config_named_empty_after_equals")
+          .Args({"--config="})
+          .Status(2)
+          .Says("velk-run: --config needs a file, not ''" + kUsage),
+      Case("plugin_named_empty")
+          .Args({"--plugin", ""})
+          .Status(2)
+          .Says("velk-run: --plugin needs a file, not ''" + kUsage),
       Case("option_given_twice")
           .Args({"--config", "a.json", "--config=b.json"})
           .Status(2)
           .Says("velk-run: --config is given twice" + kUsage),
-      Case("flag_given_a_value").Args({"--help=yes"}).Status(2).Says(
-          "velk-run: --help takes no value" + kUsage),
-      Case("data_id_negative").Args({"--data-id", "-1"}).Status(2).Says(
-          "velk-run: --data-id '-1' is not a number from 0 to 4294967295" + kUsage),
-      Case("data_id_past_32_bits").Args({"--data-id", "4294967296"}).Status(2).Says(
-          "velk-run: --data-id '4294967296' is not a number from 0 to 4294967295" + kUsage),
+      Case("flag_given_a_value")
+          .Args({"--help=yes"})
+          .Status(2)
+          .Says("velk-run: --help takes no value" + kUsage),
+      Case("data_id_negative")
+          .Args({"--data-id", "-1"})
+          .Status(2)
+          .Says("velk-run: --data-id '-1' is not a number from 0 to 4294967295" + kUsage),
+      Case("data_id_past_32_bits")
+          .Args({"--data-id", "4294967296"})
+          .Status(2)
+          .Says("velk-run: --data-id '4294967296' is not a number from 0 to 4294967295" + kUsage),
       Case("data_id_largest")
           .Args(Plugin({"--data-id", "4294967295", "1000"}))
           .Resets(1)
@@ -511,38 +542,48 @@ std::vector<Case> Cases() {
           .Args({"--decode", "11000000cdcca441ea070c08051e16", "1000"})
           .Status(2)
           .Says("velk-run: --decode takes no other arguments" + kUsage),
-      Case("help_beside_readings").Args({"--help", "1000"}).Status(2).Says(
-          "velk-run: --help takes no other arguments" + kUsage),
-      Case("version_beside_an_option").Args({"--version", "--data-id", "3"}).Status(2).Says(
-          "velk-run: --version takes no other arguments" + kUsage),
+      Case("help_beside_readings")
+          .Args({"--help", "1000"})
+          .Status(2)
+          .Says("velk-run: --help takes no other arguments" + kUsage),
+      Case("version_beside_an_option")
+          .Args({"--version", "--data-id", "3"})
+          .Status(2)
+          .Says("velk-run: --version takes no other arguments" + kUsage),
       Case("help").Args({"-h"}).Shows("usage: velk-run [OPTION...] [--] [READING...]\n"),
       Case("version").Args({"--version"}).Check([](const Outcome& run) {
         EXPECT_EQ(run.log, "velk-run " VELK_VERSION "\n");
       }),
-      Case("decode_short_record").Args({"--decode", "11000000"}).Status(2).Says(
-          "velk-run: --decode '11000000' is not a record (15 bytes as 30 hex digits)" + kUsage),
-      Case("readings_after_dash_dash").Args(Plugin({"--", "--frobnicate"})).Status(2).Says(
-          "velk-run: reading '--frobnicate' (argument 1 of the readings) is not an integer from "
-          "-32768 to 32767; no reading was processed" +
-          kUsage),
+      Case("decode_short_record")
+          .Args({"--decode", "11000000"})
+          .Status(2)
+          .Says("velk-run: --decode '11000000' is not a record (15 bytes as 30 hex digits)" +
+                kUsage),
+      Case("readings_after_dash_dash")
+          .Args(Plugin({"--", "--frobnicate"}))
+          .Status(2)
+          .Says("velk-run: reading '--frobnicate' (argument 1 of the readings) is not an integer "
+                "from "
+                "-32768 to 32767; no reading was processed" +
+                kUsage),
       Case("clock_malformed")
           .Args(Plugin({"--clock", "2026-12-9 03:05:06", "1000"}))
           .Status(2)
-          .Says("velk-run: --clock '2026-12-9 03:05:06' is not a local time of the form "
-                "'YYYY-MM-DD HH:MM:SS'" +
+          .Says("velk-run: --clock '2026-12-9 03:05:06' is not a local time "
+                "'YYYY-MM-DD HH:MM:SS' of the time zone in effect" +
                 kUsage),
       Case("clock_on_a_day_that_is_none")
           .Args(Plugin({"--clock=2026-02-29 10:00:00", "1000"}))
           .Status(2)
-          .Says("velk-run: --clock '2026-02-29 10:00:00' is not a local time of the form "
-                "'YYYY-MM-DD HH:MM:SS'" +
+          .Says("velk-run: --clock '2026-02-29 10:00:00' is not a local time "
+                "'YYYY-MM-DD HH:MM:SS' of the time zone in effect" +
                 kUsage),
       Case("clock_in_the_hour_summer_time_skips")
           .Args(Plugin({"--clock", "2026-03-29 02:30:00", "1000"}))
           .Environment({kCetWithSummerTime})
           .Status(2)
-          .Says("velk-run: --clock '2026-03-29 02:30:00' is no local time in the time zone in "
-                "effect (TZ), which skips it" +
+          .Says("velk-run: --clock '2026-03-29 02:30:00' is not a local time "
+                "'YYYY-MM-DD HH:MM:SS' of the time zone in effect" +
                 kUsage),
       Case("clock_step_negative")
           .Args(Plugin({"--clock", "2026-12-09 03:05:06", "--clock-step", "-1", "1000"}))
@@ -556,8 +597,10 @@ std::vector<Case> Cases() {
           .Says("velk-run: --clock-step '1.5' is not a whole number of seconds from 0 to "
                 "2147483647" +
                 kUsage),
-      Case("clock_step_without_clock").Args(Plugin({"--clock-step", "5", "1000"})).Status(2).Says(
-          "velk-run: --clock-step needs --clock" + kUsage),
+      Case("clock_step_without_clock")
+          .Args(Plugin({"--clock-step", "5", "1000"}))
+          .Status(2)
+          .Says("velk-run: --clock-step needs --clock" + kUsage),
       // Standard input: what was read before a bad line had its rounds.
       Case("input_bad_line")
           .Args(Plugin({}))
@@ -650,8 +693,11 @@ std::vector<Case> Cases() {
           .Says("velk-run: cannot write the plug-in's log to standard output; stopped after 1 "
                 "reading\n")
           .Resets(1),
-      Case("events_to_a_full_disk").Args(Plugin({})).Input("1000\n1500\n").With(kErrorsFull).Status(
-          1),  // the status alone tells
+      Case("events_to_a_full_disk")
+          .Args(Plugin({}))
+          .Input("1000\n1500\n")
+          .With(kErrorsFull)
+          .Status(1),  // the status alone tells
       // Closed, standard error is no file the plug-in may open: the events are lost, and said so.
       Case("events_closed_at_start").Args(Misbehaving({"0"})).With(kErrorsClosed).Status(1),
       Case("decode_to_a_full_disk")
@@ -660,8 +706,11 @@ std::vector<Case> Cases() {
           .Status(1)
           .Says("velk-run: cannot write the decoded record: " + std::string(std::strerror(ENOSPC)) +
                 "\n"),
-      Case("help_to_a_full_disk").Args({"--help"}).With(kLogFull).Status(1).Says(
-          "velk-run: cannot write the usage: " + std::string(std::strerror(ENOSPC)) + "\n"),
+      Case("help_to_a_full_disk")
+          .Args({"--help"})
+          .With(kLogFull)
+          .Status(1)
+          .Says("velk-run: cannot write the usage: " + std::string(std::strerror(ENOSPC)) + "\n"),
       Case("a_step_fails_and_loses_its_log")
           .Args(Misbehaving({"34"}))
           .With(kLogFull)
@@ -806,8 +855,8 @@ std::vector<Case> Cases() {
             ASSERT_NE(cut, std::string::npos) << run.message;
             EXPECT_EQ(cut - prefix.size(), 1024u + 3) << "1024 bytes, one of them as \\x1b";
             EXPECT_THAT(run.message, HasSubstr("velk\\x1bmissing_velk_missing_"));
-            EXPECT_THAT(run.message.substr(cut), ::testing::MatchesRegex(
-                                                     "\\.\\.\\. \\([0-9]+ bytes\\)\n"));
+            EXPECT_THAT(run.message.substr(cut),
+                        ::testing::MatchesRegex("\\.\\.\\. \\([0-9]+ bytes\\)\n"));
           }),
       // The device's steps.
       Case("config_throws")
@@ -845,22 +894,52 @@ std::vector<Case> Cases() {
           .Says("velk-run: the reading of argument 1 failed: no message; no reading was "
                 "processed\n"),
       // How the plug-in's process can end in a step, each told as it is.
-      Case("crash_sigsegv").Args(Misbehaving({})).Input("0\n1\n").Status(128 + SIGSEGV).Says(
-          "velk-run: the plug-in crashed (SIGSEGV)" + kOnLine2).Resets(3),
-      Case("crash_sigabrt").Args(Misbehaving({})).Input("0\n2\n").Status(128 + SIGABRT).Says(
-          "velk-run: the plug-in crashed (SIGABRT)" + kOnLine2).Resets(3),
-      Case("crash_sigbus").Args(Misbehaving({})).Input("0\n3\n").Status(128 + SIGBUS).Says(
-          "velk-run: the plug-in crashed (SIGBUS)" + kOnLine2).Resets(3),
-      Case("crash_sigfpe").Args(Misbehaving({})).Input("0\n4\n").Status(128 + SIGFPE).Says(
-          "velk-run: the plug-in crashed (SIGFPE)" + kOnLine2).Resets(3),
-      Case("crash_sigill").Args(Misbehaving({})).Input("0\n5\n").Status(128 + SIGILL).Says(
-          "velk-run: the plug-in crashed (SIGILL)" + kOnLine2).Resets(3),
-      Case("crash_sigtrap").Args(Misbehaving({})).Input("0\n11\n").Status(128 + SIGTRAP).Says(
-          "velk-run: the plug-in crashed (SIGTRAP)" + kOnLine2).Resets(3),
-      Case("crash_sigsys").Args(Misbehaving({})).Input("0\n12\n").Status(128 + SIGSYS).Says(
-          "velk-run: the plug-in crashed (SIGSYS)" + kOnLine2).Resets(3),
-      Case("stack_overflow").Args(Misbehaving({"0", "30"})).Status(128 + SIGSEGV).Says(
-          "velk-run: the plug-in crashed (SIGSEGV)" + kArgument2),
+      Case("crash_sigsegv")
+          .Args(Misbehaving({}))
+          .Input("0\n1\n")
+          .Status(128 + SIGSEGV)
+          .Says("velk-run: the plug-in crashed (SIGSEGV)" + kOnLine2)
+          .Resets(3),
+      Case("crash_sigabrt")
+          .Args(Misbehaving({}))
+          .Input("0\n2\n")
+          .Status(128 + SIGABRT)
+          .Says("velk-run: the plug-in crashed (SIGABRT)" + kOnLine2)
+          .Resets(3),
+      Case("crash_sigbus")
+          .Args(Misbehaving({}))
+          .Input("0\n3\n")
+          .Status(128 + SIGBUS)
+          .Says("velk-run: the plug-in crashed (SIGBUS)" + kOnLine2)
+          .Resets(3),
+      Case("crash_sigfpe")
+          .Args(Misbehaving({}))
+          .Input("0\n4\n")
+          .Status(128 + SIGFPE)
+          .Says("velk-run: the plug-in crashed (SIGFPE)" + kOnLine2)
+          .Resets(3),
+      Case("crash_sigill")
+          .Args(Misbehaving({}))
+          .Input("0\n5\n")
+          .Status(128 + SIGILL)
+          .Says("velk-run: the plug-in crashed (SIGILL)" + kOnLine2)
+          .Resets(3),
+      Case("crash_sigtrap")
+          .Args(Misbehaving({}))
+          .Input("0\n11\n")
+          .Status(128 + SIGTRAP)
+          .Says("velk-run: the plug-in crashed (SIGTRAP)" + kOnLine2)
+          .Resets(3),
+      Case("crash_sigsys")
+          .Args(Misbehaving({}))
+          .Input("0\n12\n")
+          .Status(128 + SIGSYS)
+          .Says("velk-run: the plug-in crashed (SIGSYS)" + kOnLine2)
+          .Resets(3),
+      Case("stack_overflow")
+          .Args(Misbehaving({"0", "30"}))
+          .Status(128 + SIGSEGV)
+          .Says("velk-run: the plug-in crashed (SIGSEGV)" + kArgument2),
       // Ignored before velk-run started: no failure at all.
       Case("trap_ignored_at_start").Args(Misbehaving({"11"})).With(kIgnoreTrap).Resets(2),
       // What the plug-in wrote in the steps before a crash is out, however it wrote it.
@@ -871,25 +950,43 @@ std::vector<Case> Cases() {
           .Says("velk-run: the plug-in crashed (SIGSEGV)" + kOnLine2)
           .Resets(3)
           .Shows("printf line\ncout line\n"),
-      Case("exit").Args(Misbehaving({"0", "6"})).Status(1).Says(
-          "velk-run: the plug-in's process exited with status 0" + kArgument2).Resets(3),
-      Case("quick_exit").Args(Misbehaving({"0", "8"})).Status(1).Says(
-          "velk-run: the plug-in's process exited with status 0" + kArgument2).Resets(3),
-      Case("underscore_exit").Args(Misbehaving({"0", "25"})).Status(1).Says(
-          "velk-run: the plug-in's process exited with status 3" + kArgument2),
-      Case("underscore_capital_exit").Args(Misbehaving({"0", "26"})).Status(1).Says(
-          "velk-run: the plug-in's process exited with status 4" + kArgument2),
+      Case("exit")
+          .Args(Misbehaving({"0", "6"}))
+          .Status(1)
+          .Says("velk-run: the plug-in's process exited with status 0" + kArgument2)
+          .Resets(3),
+      Case("quick_exit")
+          .Args(Misbehaving({"0", "8"}))
+          .Status(1)
+          .Says("velk-run: the plug-in's process exited with status 0" + kArgument2)
+          .Resets(3),
+      Case("underscore_exit")
+          .Args(Misbehaving({"0", "25"}))
+          .Status(1)
+          .Says("velk-run: the plug-in's process exited with status 3" + kArgument2),
+      Case("underscore_capital_exit")
+          .Args(Misbehaving({"0", "26"}))
+          .Status(1)
+          .Says("velk-run: the plug-in's process exited with status 4" + kArgument2),
       // A library's message in the program's name names the plug-in.
-      Case("errx").Args(Misbehaving({"0", "27"})).With(kPluginWritesErrors).Status(1).Says(
-          "velk_faulty_misbehaving_device.so: the plug-in's own complaint\n"
-          "velk-run: the plug-in's process exited with status 5" +
-          kArgument2),
-      Case("error").Args(Misbehaving({"0", "28"})).With(kPluginWritesErrors).Status(1).Says(
-          "velk_faulty_misbehaving_device.so: the plug-in's own error\n"
-          "velk-run: the plug-in's process exited with status 6" +
-          kArgument2),
-      Case("exit_system_call").Args(Misbehaving({"0", "29"})).Status(1).Says(
-          "velk-run: the plug-in's process exited with status 7" + kArgument2),
+      Case("errx")
+          .Args(Misbehaving({"0", "27"}))
+          .With(kPluginWritesErrors)
+          .Status(1)
+          .Says("velk_faulty_misbehaving_device.so: the plug-in's own complaint\n"
+                "velk-run: the plug-in's process exited with status 5" +
+                kArgument2),
+      Case("error")
+          .Args(Misbehaving({"0", "28"}))
+          .With(kPluginWritesErrors)
+          .Status(1)
+          .Says("velk_faulty_misbehaving_device.so: the plug-in's own error\n"
+                "velk-run: the plug-in's process exited with status 6" +
+                kArgument2),
+      Case("exit_system_call")
+          .Args(Misbehaving({"0", "29"}))
+          .Status(1)
+          .Says("velk-run: the plug-in's process exited with status 7" + kArgument2),
       // Between steps velk-run's own code runs: a thread the plug-in left is not named.
       Case("crash_between_steps")
           .Args(Misbehaving({}))
@@ -967,16 +1064,20 @@ std::vector<Case> Cases() {
           .Says("velk-run: cannot write the plug-in's log to standard output\n")
           .Resets(2),
       Case("destructor_calls_the_host").Args(Misbehaving({"22"})).Resets(3),
-      Case("crash_at_unloading").Args(Misbehaving({"23"})).Status(128 + SIGSEGV).Says(
-          "velk-run: the plug-in crashed (SIGSEGV) " + kAtUnloading + "\n").Resets(2),
-      Case("crash_at_exit").Args(Misbehaving({"23"}, "unique")).Status(128 + SIGSEGV).Says(
-          "velk-run: the plug-in crashed (SIGSEGV) during its static destructors at exit\n").Resets(2),
+      Case("crash_at_unloading")
+          .Args(Misbehaving({"23"}))
+          .Status(128 + SIGSEGV)
+          .Says("velk-run: the plug-in crashed (SIGSEGV) " + kAtUnloading + "\n")
+          .Resets(2),
+      Case("crash_at_exit")
+          .Args(Misbehaving({"23"}, "unique"))
+          .Status(128 + SIGSEGV)
+          .Says("velk-run: the plug-in crashed (SIGSEGV) during its static destructors at exit\n")
+          .Resets(2),
       // The process was ending with status 0 already: that is what it ends with.
       Case("exit_at_exit").Args(Misbehaving({"24"}, "unique")).Resets(2),
       Case("destructor_function_at_unloading").Args(Misbehaving({"33"})).Shows("finalized\n"),
-      Case("destructor_function_at_exit")
-          .Args(Misbehaving({"33"}, "unique"))
-          .Shows("finalized\n"),
+      Case("destructor_function_at_exit").Args(Misbehaving({"33"}, "unique")).Shows("finalized\n"),
       Case("destructor_function_at_exit_to_a_full_disk")
           .Args(Misbehaving({"33"}, "unique"))
           .With(kLogFull)
@@ -984,14 +1085,20 @@ std::vector<Case> Cases() {
           .Says("velk-run: cannot write the plug-in's log to standard output\n"),
   };
 #if defined(__GLIBC__)
-  cases.push_back(Case("exit_at_unloading").Args(Misbehaving({"24"})).Status(1).Says(
-      "velk-run: the plug-in's process exited with status 0 " + kAtUnloading + "\n"));
+  cases.push_back(
+      Case("exit_at_unloading")
+          .Args(Misbehaving({"24"}))
+          .Status(1)
+          .Says("velk-run: the plug-in's process exited with status 0 " + kAtUnloading + "\n"));
 #endif
   // Reading arguments are all checked before any round runs.
-  const std::pair<const char*, std::string> bad_readings[] = {
-      {"word", "abc"},  {"past_the_range", "32768"}, {"below_the_range", "-32769"},
-      {"fraction", "1.5"}, {"hex", "0x10"},          {"trailing_letters", "12abc"},
-      {"blank", " "}};
+  const std::pair<const char*, std::string> bad_readings[] = {{"word", "abc"},
+                                                              {"past_the_range", "32768"},
+                                                              {"below_the_range", "-32769"},
+                                                              {"fraction", "1.5"},
+                                                              {"hex", "0x10"},
+                                                              {"trailing_letters", "12abc"},
+                                                              {"blank", " "}};
   for (const auto& [name, bad] : bad_readings) {
     cases.push_back(Case(std::string("reading_argument_") + name)
                         .Args(Plugin({"1000", bad}))
@@ -1056,7 +1163,8 @@ TEST_P(RunnerCase, TellsWhatHappened) {
   }
   streams.environment = c.environment;
   std::vector<std::string> arguments;
-  for (const std::string& argument : c.arguments) arguments.push_back(Resolved(argument, events.path()));
+  for (const std::string& argument : c.arguments)
+    arguments.push_back(Resolved(argument, events.path()));
   VelkRun velk_run(arguments, streams);
   if (streams.in == -2) velk_run.Write(c.input);
   if (!c.later.empty()) {
@@ -1100,7 +1208,9 @@ TEST_P(RunnerCase, TellsWhatHappened) {
 }
 
 INSTANTIATE_TEST_SUITE_P(, RunnerCase, ::testing::ValuesIn(Cases()),
-                         [](const ::testing::TestParamInfo<Case>& info) { return info.param.name; });
+                         [](const ::testing::TestParamInfo<Case>& info) {
+                           return info.param.name;
+                         });
 
 TEST(RunnerTest, ExampleRunPublishesAndSavesEachReadingOnce) {
   const Outcome run =
@@ -1231,7 +1341,7 @@ TEST(RunnerTest, DecodeShowsTheRecordFieldsWithoutLoadingAnything) {
   // Nine significant digits, ".0" only where they read as an integer, an exponent as it comes;
   // no JSON number holds the values that are not finite.
   const std::pair<std::string, std::string> values[] = {
-      {"f9021550", "1e+10"},       {"acc52737", "9.99999975e-06"}, {"0000c07f", "\"NaN\""},
+      {"f9021550", "1e+10"},        {"acc52737", "9.99999975e-06"}, {"0000c07f", "\"NaN\""},
       {"0000807f", "\"Infinity\""}, {"000080ff", "\"-Infinity\""},  {"00000000", "0.0"}};
   for (const auto& [bytes, text] : values) {
     const Outcome decoded = RunVelk({"--decode", "11000000" + bytes + "ea070c08051e16"});
@@ -1249,23 +1359,26 @@ TEST(EventTest, EachByteOfAMalformedSequenceBecomesOneReplacement) {
   const std::pair<std::string, std::string> texts[] = {
       {"plain \x7f", "plain \x7f"},
       {"\xc3\xa9\xe6\xb8\xa9\xf0\x9f\x98\x80", "\xc3\xa9\xe6\xb8\xa9\xf0\x9f\x98\x80"},
-      {"\x80", r},                                // a continuation byte alone
-      {"\xc0\xaf", r + r},                        // overlong forms
+      {"\x80", r},          // a continuation byte alone
+      {"\xc0\xaf", r + r},  // overlong forms
       {"\xc1\xbf", r + r},
       {"\xe0\x80\xaf", r + r + r},
       {"\xf0\x80\x80\xaf", r + r + r + r},
-      {"\xed\xa0\x80", r + r + r},                // a surrogate
-      {"\xf4\x90\x80\x80", r + r + r + r},        // past U+10FFFF
-      {"\xf5\x80\x80\x80", r + r + r + r},        // lead bytes of no sequence
+      {"\xed\xa0\x80", r + r + r},          // a surrogate
+      {"\xf4\x90\x80\x80", r + r + r + r},  // past U+10FFFF
+      {"\xf5\x80\x80\x80", r + r + r + r},  // lead bytes of no sequence
       {"\xff", r},
-      {"\xe6\xb8", r + r},                        // cut short, at the end
-      {"\xe6\xb8" "a", r + r + "a"},              // and before another character
+      {"\xe6\xb8", r + r},  // cut short, at the end
+      {"\xe6\xb8"
+       "a",
+       r + r + "a"},  // and before another character
       {"\xf0\x9f\x98", r + r + r},
   };
   for (const auto& [bytes, repaired] : texts) {
     standin::Event event("test");
     const std::string line(event.Text("text", bytes).Line());
-    EXPECT_EQ(line, R"({"call":"test","text":")" + repaired + "\"}\n") << ::testing::PrintToString(bytes);
+    EXPECT_EQ(line, R"({"call":"test","text":")" + repaired + "\"}\n")
+        << ::testing::PrintToString(bytes);
   }
 }
 

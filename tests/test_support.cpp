@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 #include <regex>
+#include <stdexcept>
 
 #include <json/reader.h>
 
@@ -24,11 +25,44 @@ std::vector<std::string> Journal::CallNames() const {
   return names;
 }
 
+void Journal::Clear() {
+  lines_.clear();
+  answers_.clear();
+  init_setting_result_ = true;
+  hooks_.clear();
+}
+
+void Journal::Queue(const char* call, const std::vector<bool>& results) {
+  answers_[call].insert(answers_[call].end(), results.begin(), results.end());
+}
+
+void Journal::ThrowOn(const std::string& call, int occurrence) {
+  hooks_[call] = [call, occurrence](DranVDevice&) mutable {
+    if (--occurrence == 0) throw std::runtime_error("scripted failure of " + call);
+  };
+}
+
+bool Journal::Answer(std::string_view call) {
+  if (call == "InitSetting") return init_setting_result_;
+  const auto queued = answers_.find(call);
+  if (queued == answers_.end() || queued->second.empty()) return false;
+  const bool answer = queued->second.front();
+  queued->second.pop_front();
+  return answer;
+}
+
+void Journal::Called(std::string_view call, DranVDevice& device) {
+  const auto hook = hooks_.find(call);
+  if (hook != hooks_.end()) hook->second(device);
+}
+
 std::vector<std::string> JournalLines() {
   const auto* journal = dynamic_cast<const Journal*>(standin::Recorder::Current());
-  const std::regex time(R"(,"time":"[^"]*")"), record_time(R"(("record":"[0-9a-f]{16})[0-9a-f]{14}")");
+  const std::regex time(R"(,"time":"[^"]*")"),
+      record_time(R"(("record":"[0-9a-f]{16})[0-9a-f]{14}")");
   std::vector<std::string> lines;
-  for (const std::string& line : journal != nullptr ? journal->Lines() : std::vector<std::string>()) {
+  for (const std::string& line :
+       journal != nullptr ? journal->Lines() : std::vector<std::string>()) {
     lines.push_back(std::regex_replace(std::regex_replace(line, time, ""), record_time, "$1~\""));
     lines.back().pop_back();  // the newline
   }

@@ -2,7 +2,10 @@
 // captured standard output, and a fixture that records each test's calls.
 #pragma once
 
+#include <deque>
+#include <functional>
 #include <iostream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -12,15 +15,39 @@
 #include <json/value.h>
 
 #include "host_standin/recorder.h"
-#include "host_standin/recorder.h"
 
 namespace velk_test {
 
-// The stand-in's recorder as the tests read it: each kept line parsed back into its event.
+// The stand-in's recorder as the tests read and script it: each line kept, and parsed back into
+// its event; the host's answers and what a service does once its call is written, as scripted.
 class Journal : public standin::Recorder {
  public:
+  using Hook = std::function<void(DranVDevice& device)>;
+
+  const std::vector<std::string>& Lines() const { return lines_; }
   std::vector<Json::Value> Calls() const;
   std::vector<std::string> CallNames() const;
+  void Clear();  // forgets the lines kept and every script
+
+  // Answers for the calls to come, oldest first; with none queued a call answers false.
+  void QueueReportResults(const std::vector<bool>& results) { Queue("CheckAOReport", results); }
+  void QueueBatchResults(const std::vector<bool>& batch) { Queue("DoBatchCheckThreshold", batch); }
+  void SetInitSettingResult(bool result) { init_setting_result_ = result; }
+  // Runs in a device's service `call` once it is recorded; ThrowOn's throws at the occurrence-th.
+  void OnCall(const std::string& call, Hook hook) { hooks_[call] = std::move(hook); }
+  void ThrowOn(const std::string& call, int occurrence = 1);
+
+  void Write(std::string_view line) override { lines_.emplace_back(line); }
+  bool Answer(std::string_view call) override;
+  void Called(std::string_view call, DranVDevice& device) override;
+
+ private:
+  void Queue(const char* call, const std::vector<bool>& results);
+
+  std::vector<std::string> lines_;
+  std::map<std::string, std::deque<bool>, std::less<>> answers_;
+  bool init_setting_result_ = true;
+  std::map<std::string, Hook, std::less<>> hooks_;
 };
 
 // The lines of the journal in place, each without what varies from run to run: the "time"
