@@ -83,7 +83,7 @@ status=0
 for dir in "${dirs[@]}"; do
   env_file=$dir/costs/cost_env.sh
   [[ -f $env_file ]] || { echo "cost-report: $dir is no configured build with costs/" >&2; exit 1; }
-  # target, emulator, probe, clock, velk_run, examples, counter
+  # target, emulator, probe, clock, velk_run, plugin, examples, counter, strip
   source "$env_file"
   [[ -n $counter ]] || counter=$(bash scripts/instruction-counter.sh | tail -n 1)
   cmake --build "$dir" --target velk_cost_probe velk_fixed_clock velk-run >/dev/null
@@ -106,11 +106,13 @@ for dir in "${dirs[@]}"; do
   load=$(per 1 "$(total load-0)" "$(total load-1)")
   for readings in $n $((n * 2)); do
     awk -v n=$readings 'BEGIN { for (i = 0; i < n; i++) print 1000 }' >"$work/readings-$readings"
-    counts "velk-run-$readings" "$velk_run" --plugin "$(dirname "$velk_run")/velk_temperature.so" \
+    counts "velk-run-$readings" "$velk_run" --plugin "$plugin" \
       --data-id 17 --config "$examples/temperature.json" <"$work/readings-$readings"
   done
   runner=$(per $n "$(total velk-run-$n)" "$(total velk-run-$((n * 2)))")
   memory=$("${emulator[@]}" -E "LD_PRELOAD=$clock" -E TZ=UTC0 "$probe" memory)
+  "$strip" -o "$work/stripped" "$plugin"
+  size=$(stat -c %s "$work/stripped")
 
   run_as="${emulator[0]##*/}"
   for ((i = 1; i + 1 < ${#emulator[@]}; i++)); do
@@ -130,10 +132,11 @@ for dir in "${dirs[@]}"; do
   row "loading to the first device (dlopen, get_providers, create)" "$load"
   objects=$(by_object round $n)
   echo "a round by object: $(awk '{ printf("%s%s %s", NR > 1 ? ", " : "", $1, $2) }' <<<"$objects")"
+  echo "flash: the plug-in stripped is $size bytes"
   echo "memory: $(awk '{ print "sizeof a device " $2 " bytes, heap it holds after the example configuration " $4 " bytes" }' <<<"$memory")"
   if [[ -n $figures ]]; then
     {
-      for name in round mandated stamp services own settings restore load runner; do
+      for name in size round mandated stamp services own settings restore load runner; do
         echo "$target $name ${!name}"
       done
       awk -v t="$target" '{ print t, "sizeof", $2; print t, "heap", $4 }' <<<"$memory"
