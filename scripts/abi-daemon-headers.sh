@@ -32,7 +32,7 @@ echo "abi-daemon-headers: building the plug-in and the ABI probe against $header
   "(log: $log)" >&2
 if ! { cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELK_HOST_INCLUDE_DIR="$headers" \
   -DVELK_BUILD_TESTS=OFF -DVELK_BUILD_BENCHMARKS=OFF "$@" &&
-  cmake --build "$dir" --target velk_temperature; } >"$log" 2>&1; then
+  cmake --build "$dir" -j "$(nproc)" --target velk_temperature velk_abi_probe; } >"$log" 2>&1; then
   tail -n 30 "$log" >&2
   echo "abi-daemon-headers: the build against $headers failed; the whole log is $log" >&2
   exit 2
