@@ -5,15 +5,21 @@
  *
  *   qemu-mipsel -plugin ./libvelk_instruction_counter.so,out=FILE PROGRAM...
  *
- * FILE gets "total N", then "object NAME N" for every object that ran code. A translation block
- * never spans two objects, so each block's instructions are added to its object's count as the
- * block runs; the object is found from where qemu mapped the block's code on the host. */
+ * Each process of the program appends to FILE, when it ends, "total N", then "object NAME N" for
+ * every object that ran code; a program that forks leaves one such block per process, each
+ * counting only that process's own instructions (a child starts again from zero), so the sum of
+ * the blocks is what the whole program executed. A translation block never spans two objects,
+ * so each block's instructions are added to its object's count as the block runs; the object is
+ * found from where qemu mapped the block's code on the host. */
 #include <qemu-plugin.h>
 
+#include <fcntl.h>
 #include <inttypes.h>
+#include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 QEMU_PLUGIN_EXPORT int qemu_plugin_version = QEMU_PLUGIN_VERSION;
 
@@ -61,19 +67,32 @@ static void OnTranslation(qemu_plugin_id_t id, struct qemu_plugin_tb* block) {
                                            instructions);
 }
 
+/* qemu-user runs a guest's fork as a fork of its own process, which copies these counts: the
+ * child's are its own from here on. */
+static void OnForkInChild(void) {
+  total = 0;
+  memset(counts, 0, sizeof(counts));
+}
+
+/* One block, in one write to a file opened for appending, so that processes ending together
+ * cannot interleave their lines. */
 static void OnExit(qemu_plugin_id_t id, void* unused) {
   (void)id;
   (void)unused;
-  FILE* out = out_path != NULL ? fopen(out_path, "w") : stderr;
-  if (out == NULL) {
-    fprintf(stderr, "instruction counter: cannot write %s\n", out_path);
-    return;
+  char text[kMaxObjects * 300 + 32];
+  size_t length = (size_t)snprintf(text, sizeof(text), "total %" PRIu64 "\n", total);
+  for (int i = 0; i < objects && length < sizeof(text); ++i) {
+    if (counts[i] > 0) {
+      length += (size_t)snprintf(text + length, sizeof(text) - length, "object %s %" PRIu64 "\n",
+                                 names[i], counts[i]);
+    }
   }
-  fprintf(out, "total %" PRIu64 "\n", total);
-  for (int i = 0; i < objects; ++i) {
-    if (counts[i] > 0) fprintf(out, "object %s %" PRIu64 "\n", names[i], counts[i]);
+  if (length >= sizeof(text)) length = sizeof(text) - 1;
+  const int out = out_path != NULL ? open(out_path, O_WRONLY | O_APPEND | O_CREAT, 0644) : 2;
+  if (out < 0 || write(out, text, length) != (ssize_t)length) {
+    fprintf(stderr, "instruction counter: cannot write %s\n", out_path != NULL ? out_path : "stderr");
   }
-  if (out != stderr) fclose(out);
+  if (out > 2) close(out);
 }
 
 QEMU_PLUGIN_EXPORT int qemu_plugin_install(qemu_plugin_id_t id, const qemu_info_t* info, int argc,
@@ -82,6 +101,7 @@ QEMU_PLUGIN_EXPORT int qemu_plugin_install(qemu_plugin_id_t id, const qemu_info_
   for (int i = 0; i < argc; ++i) {
     if (strncmp(argv[i], "out=", 4) == 0) out_path = argv[i] + 4;
   }
+  pthread_atfork(NULL, NULL, OnForkInChild);
   qemu_plugin_register_vcpu_tb_trans_cb(id, OnTranslation);
   qemu_plugin_register_atexit_cb(id, OnExit, NULL);
   return 0;

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Checks scripts/abi-daemon-headers.sh the way the daemon's team meets it, in one sequence over
-# its one build directory: tests/variant_host, then their include directory holding a harmless
+# its one build directory: a mistyped folder, tests/variant_host, then their include directory holding a harmless
 # copy of host/, then the same directory holding a copy that breaks the plug-in, with files
 # older than the build before (as cp -a, a checkout or an unpacked archive leave them, and as
 # make would take for up to date). Fails on any wrong verdict, with the report.
@@ -70,13 +70,14 @@ for name in harmless breaking; do
   fi
 done
 
-verdict "1/3 tests/variant_host" tests/variant_host 1 '^classes\|DranVDevice: size' \
+verdict "1/4 a folder that does not exist" "$work/no/such/include" 2
+verdict "2/4 tests/variant_host" tests/variant_host 1 '^classes\|DranVDevice: size' \
   '^records\|rule_value: size' '^\|abi-daemon-headers: the daemon must rebuild'
 install harmless
-verdict "2/3 a harmless copy of host/" "$include" 0 '^\|abi-daemon-headers: no differences' \
+verdict "3/4 a harmless copy of host/" "$include" 0 '^\|abi-daemon-headers: no differences' \
   '^\|abi-daemon-headers: the daemon need not rebuild'
 install breaking
-verdict "3/3 a breaking copy, older than the last build" "$include" 1 \
+verdict "4/4 a breaking copy, older than the last build" "$include" 1 \
   '^virtual tables\|DranVDevice: added Flush; moved SendDoData' \
   '^classes\|DranVDevice: data members round_state_$' '^\|abi-daemon-headers: the daemon must rebuild'
 exit $failed

@@ -4,7 +4,8 @@
 # the shared types and host functions and our baseline (host/'s): first in a few plain lines
 # (which classes, virtual tables, records and host functions differ, and whether the daemon must
 # rebuild the plug-in), then in abidiff's words. Exit status 0 when there is none, 1 when there
-# are differences, 2 and up when the build or a tool fails. Progress goes to standard error.
+# are differences, 2 when HEADER_DIR is no folder that can be read or the build or a tool
+# fails. Progress goes to standard error.
 # Usage: scripts/abi-daemon-headers.sh HEADER_DIR [TARGET [CMAKE_OPTION...]]
 #   TARGET defaults to x86_64-linux-gnu (a native build); another target needs its toolchain,
 #   e.g. mipsel-linux-gnu -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mipsel-linux-gnu.cmake
@@ -12,6 +13,10 @@
 # compiles against the directory's content as it is then, whatever its files' times.
 set -euo pipefail
 [[ $# -ge 1 ]] || { echo "usage: $0 HEADER_DIR [TARGET [CMAKE_OPTION...]]" >&2; exit 2; }
+if [[ ! -d $1 || ! -r $1 || ! -x $1 ]]; then
+  echo "abi-daemon-headers: $1 is no folder that can be read" >&2
+  exit 2
+fi
 headers=$(realpath "$1")
 target=${2:-x86_64-linux-gnu}
 shift $(($# >= 2 ? 2 : 1))
@@ -27,7 +32,7 @@ echo "abi-daemon-headers: building the plug-in and the ABI probe against $header
   "(log: $log)" >&2
 if ! { cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELK_HOST_INCLUDE_DIR="$headers" \
   -DVELK_BUILD_TESTS=OFF -DVELK_BUILD_BENCHMARKS=OFF "$@" &&
-  cmake --build "$dir" --target velk_temperature; } >"$log" 2>&1; then
+  cmake --build "$dir" -j "$(nproc)" --target velk_temperature velk_abi_probe; } >"$log" 2>&1; then
   tail -n 30 "$log" >&2
   echo "abi-daemon-headers: the build against $headers failed; the whole log is $log" >&2
   exit 2

@@ -9,16 +9,16 @@ groups=("$@")
 packages=()
 for group in "${groups[@]}"; do
   case "$group" in
-    native) packages+=(g++ cmake make pkg-config libjsoncpp-dev libboost-dev libgtest-dev
+    native) packages+=(g++ cmake ninja-build pkg-config libjsoncpp-dev libboost-dev libgtest-dev
                        libgmock-dev libbenchmark-dev binutils abigail-tools rapidjson-dev) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     # Boost's headers are the native package's: the mipsel -dev cannot sit beside it, and
     # the headers are the same for every architecture.
-    mips) packages+=(cmake make libboost-dev rapidjson-dev g++-mipsel-linux-gnu binutils-mipsel-linux-gnu
+    mips) packages+=(cmake ninja-build libboost-dev rapidjson-dev g++-mipsel-linux-gnu binutils-mipsel-linux-gnu
                      qemu-user libjsoncpp-dev:mipsel libgtest-dev:mipsel libgmock-dev:mipsel
                      abigail-tools) ;;
     # The controllers' own toolchain, built from Debian's sources (scripts/openwrt-toolchain.sh).
-    openwrt) packages+=(cmake make g++ libboost-dev gcc-12-source binutils-mipsel-linux-gnu
+    openwrt) packages+=(cmake ninja-build make g++ libboost-dev gcc-12-source binutils-mipsel-linux-gnu
                         linux-libc-dev-mipsel-cross libgmp-dev libmpfr-dev libmpc-dev flex bison
                         texinfo dpkg-dev xz-utils googletest qemu-user rapidjson-dev) ;;
     # The instruction counter: a qemu-user plug-in built here from one header of qemu's source.

@@ -9,9 +9,9 @@ step() { echo "run-example: $*" >&2; }
 
 step "checking the build's packages"
 bash scripts/install-deps.sh native
-step "configuring build/ (log: build/configure.log)"
+step "configuring build/ with the preset native (log: build/configure.log)"
 mkdir -p build
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >build/configure.log
+cmake --preset native >build/configure.log
 step "building velk-run and velk_temperature.so (about a minute the first time)"
 cmake --build build -j"$(nproc)" --target velk-run velk_temperature >/dev/null
 step "running velk-run on examples/readings.txt"

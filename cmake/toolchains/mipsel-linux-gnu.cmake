@@ -33,13 +33,16 @@ set(CMAKE_LIBRARY_ARCHITECTURE ${VELK_MIPS_TRIPLE})
 # never consulted.
 set(Boost_NO_BOOST_CMAKE ON)
 
-# Run target programs (tests, and gtest's test discovery) under user-mode emulation. The
-# loader and the C/C++ runtime come from the cross toolchain the programs were linked
-# against, searched first so that the loader and libc are one build (libc6:mipsel in the
-# multiarch directory, which jsoncpp brings along, may be another Debian revision);
-# jsoncpp itself comes from the multiarch directory. Debian's port is hard float: the 24Kf,
-# the controllers' core with its FPU.
-find_program(VELK_QEMU_MIPSEL qemu-mipsel REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR
-    ${VELK_QEMU_MIPSEL} -cpu 24Kf -L /usr/${VELK_MIPS_TRIPLE}
-    -E LD_LIBRARY_PATH=/usr/${VELK_MIPS_TRIPLE}/lib:/usr/lib/${VELK_MIPS_TRIPLE})
+# Run target programs (tests, and gtest's test discovery when ctest runs) under user-mode
+# emulation. The loader and the C/C++ runtime come from the cross toolchain the programs were
+# linked against, searched first so that the loader and libc are one build (libc6:mipsel in the
+# multiarch directory, which jsoncpp brings along, may be another Debian revision); jsoncpp
+# itself comes from the multiarch directory. Debian's port is hard float: the 24Kf, the
+# controllers' core with its FPU. Without the emulator the build still builds; its tests then
+# cannot run.
+find_program(VELK_QEMU_MIPSEL qemu-mipsel)
+if(VELK_QEMU_MIPSEL)
+  set(CMAKE_CROSSCOMPILING_EMULATOR
+      ${VELK_QEMU_MIPSEL} -cpu 24Kf -L /usr/${VELK_MIPS_TRIPLE}
+      -E LD_LIBRARY_PATH=/usr/${VELK_MIPS_TRIPLE}/lib:/usr/lib/${VELK_MIPS_TRIPLE})
+endif()

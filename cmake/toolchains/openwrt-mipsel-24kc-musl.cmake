@@ -7,17 +7,27 @@
 #     -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/openwrt-mipsel-24kc-musl.cmake \
 #     -DOPENWRT_SDK=/path/to/openwrt-sdk
 #
-# OPENWRT_SDK falls back to the environment, then to the parent of $STAGING_DIR. The
+# OPENWRT_SDK falls back to the environment, then to the parent of $STAGING_DIR, then to the
+# SDK that scripts/openwrt-toolchain.sh keeps in its cache ($VELK_OPENWRT_CACHE/sdk, by default
+# /var/cache/velk/openwrt-sdk/sdk), as the presets "openwrt" and "package" use it. The
 # toolchain and target directories are found under staging_dir; OPENWRT_TOOLCHAIN_DIR and
 # OPENWRT_TARGET_DIR name them outright where an SDK holds several.
 
 if(NOT OPENWRT_SDK)
+  if(DEFINED ENV{VELK_OPENWRT_CACHE})
+    set(velk_openwrt_cache_sdk "$ENV{VELK_OPENWRT_CACHE}/sdk")
+  else()
+    set(velk_openwrt_cache_sdk "/var/cache/velk/openwrt-sdk/sdk")
+  endif()
   if(DEFINED ENV{OPENWRT_SDK})
     set(OPENWRT_SDK "$ENV{OPENWRT_SDK}")
   elseif(DEFINED ENV{STAGING_DIR})
     get_filename_component(OPENWRT_SDK "$ENV{STAGING_DIR}/.." ABSOLUTE)
+  elseif(EXISTS "${velk_openwrt_cache_sdk}/.velk-stamp")
+    set(OPENWRT_SDK "${velk_openwrt_cache_sdk}")
   else()
-    message(FATAL_ERROR "Set OPENWRT_SDK (or STAGING_DIR) to the OpenWrt SDK's location")
+    message(FATAL_ERROR "Set OPENWRT_SDK (or STAGING_DIR) to the OpenWrt SDK's location, or "
+                        "build one with scripts/openwrt-toolchain.sh")
   endif()
 endif()
 # try_compile projects read this file again and need the location too.
