@@ -16,8 +16,9 @@ namespace velk {
 
 class PluginLibrary {
  public:
-  // Throws Failure naming the file when it is no regular file, cannot be loaded (the loader's
-  // message), lacks get_providers or (where the loader can tell) has data by that name.
+  // Throws Failure naming the file when it is no regular file, is built for another machine,
+  // cannot be loaded (the loader's message), lacks get_providers or (where the loader can tell)
+  // has data by that name.
   explicit PluginLibrary(const std::string& path);
   ~PluginLibrary() { Unload(); }
   PluginLibrary(const PluginLibrary&) = delete;

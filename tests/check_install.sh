@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # `cmake --install` by component, into prefixes of its own: "plugin" installs the plug-in alone,
 # "tools" velk-run and the stand-in alone, each where the build says; velk-run installed with
-# both runs the installed plug-in, finding the stand-in from its own place (not the build's).
+# both runs the installed plug-in without being told where it is, finding the stand-in from its
+# own place (not the build's).
 # Usage: check_install.sh CMAKE BUILD_DIR PLUGIN_FILE VELK_RUN_FILE STANDIN_FILE [RUN]
 #   the *_FILE arguments relative to the prefix; RUN (any word) also runs the installed velk-run
 set -euo pipefail
@@ -33,7 +34,7 @@ installed tools "$velk_run" "$standin"
 if [[ -n $run ]]; then
   prefix=$work/all
   "$cmake" --install "$build" --prefix "$prefix" >/dev/null
-  if ! events=$(env -u LD_LIBRARY_PATH "$prefix/$velk_run" --plugin "$prefix/$plugin" 1000 2>&1 >/dev/null); then
+  if ! events=$(env -u LD_LIBRARY_PATH "$prefix/$velk_run" 1000 2>&1 >/dev/null); then
     fail "the installed velk-run failed: $events"
   elif ! grep -q '"call":"SaveDeviceHistory"' <<<"$events"; then
     fail "the installed velk-run ran no round: $events"
