@@ -303,7 +303,8 @@ void FeedStandardInput(Session& session) {
                        Progress& progress) {
   // What the plug-in's libraries write in the program's name (errx(), error()) is the plug-in's.
   const std::string plugin_name = plugin.substr(plugin.rfind('/') + 1);
-  program_invocation_name = program_invocation_short_name = const_cast<char*>(plugin_name.c_str());
+  program_invocation_name = const_cast<char*>(plugin_name.c_str());
+  program_invocation_short_name = program_invocation_name;
   Report report;
   Session session(events_fd, progress, report);
   report.Catching([&] {

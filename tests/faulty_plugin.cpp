@@ -4,7 +4,6 @@
 #include <err.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/syscall.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -72,16 +71,6 @@ __attribute__((destructor)) void Finalizing() {
   if (write_at_finalizing) std::printf("finalized\n");
 }
 
-// Endless: each call goes through a pointer the compiler cannot see through, so that it is
-// neither turned into a loop nor warned of.
-int Overflow(int depth);
-int (*volatile overflow)(int) = Overflow;
-int Overflow(int depth) {
-  volatile char frame[256];
-  frame[0] = static_cast<char>(depth);
-  return overflow(depth + 1) + frame[0];
-}
-
 #if defined(VELK_FAULT_UNIQUE)
 // A symbol of STB_GNU_UNIQUE binding, as inline code's static data with default visibility
 // makes one, keeps dlclose from unloading the library.
@@ -117,7 +106,7 @@ class MisbehavingDevice : public DranAIDevice {
     if (data[0] == 0xee) throw PluginError("cached record rejected");
     return false;
   }
-  // Readings 1 to 34 each fail in a way of their own, now or later.
+  // Readings 1 to 34 (some numbers unused) each fail in a way of their own, now or later.
   float process(short raw) override {
     Reset();
     setitimer(ITIMER_REAL, &kNoTimer, nullptr);
@@ -195,10 +184,6 @@ class MisbehavingDevice : public DranAIDevice {
       case 24:
         at_unloading = raw - 22;
         break;
-      case 25:
-        _exit(3);
-      case 26:
-        _Exit(4);
       case 27:
         errx(5, "the plug-in's own complaint");
       case 28:  // a library's way to give up, glibc's error() where there is one
@@ -206,11 +191,6 @@ class MisbehavingDevice : public DranAIDevice {
         error(6, 0, "the plug-in's own error");
 #endif
         errx(6, "the plug-in's own error");
-      case 29:  // the exit system call itself, past every library
-        syscall(SYS_exit_group, 7);
-        break;
-      case 30:
-        return static_cast<float>(Overflow(0));
       case 31:  // hangs, for a signal from outside
         for (;;) pause();
       case 32:  // a warning without a line end, then host calls
