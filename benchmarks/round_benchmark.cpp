@@ -63,7 +63,7 @@ void BM_RunnerReading(benchmark::State& state) {
     short raw = 0;
     std::uint64_t line = 0;
     for (auto _ : state) {
-      session.Process(raw, ++line, 0);
+      session.Process(raw, "the reading on line " + std::to_string(++line) + " of standard input");
       raw = NextRaw(raw);
     }
     session.Close();

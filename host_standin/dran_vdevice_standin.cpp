@@ -30,7 +30,7 @@ void Record(DranVDevice* device, const char* call, Arguments arguments) {
 
 bool Answer(const char* call) {
   Recorder* recorder = Recorder::Current();
-  return recorder != nullptr ? recorder->Answer(call) : call == std::string_view("InitSetting");
+  return recorder != nullptr ? recorder->answers.Next(call) : call == std::string_view("InitSetting");
 }
 
 }  // namespace
@@ -72,8 +72,7 @@ Result<&DranVDevice::IsSupportDevice> DranVDevice::IsSupportDevice(const std::st
 Result<&DranVDevice::SendSP> DranVDevice::SendSP(int sp_id, const unsigned char* data,
                                                  unsigned int length, bool publish) {
   Record(this, "SendSP", [&](Event& event) {
-    event.RecordId(data, length).Int("length", length).Bool("publish", publish);
-    event.RecordBytes(data, length).Int("sp_id", sp_id).RecordFields(data, length);
+    event.Int("sp_id", sp_id).Record(data, length).Int("length", length).Bool("publish", publish);
   });
   return static_cast<Result<&DranVDevice::SendSP>>(length);
 }
@@ -82,7 +81,7 @@ Result<&DranVDevice::CheckThreshold> DranVDevice::CheckThreshold(const std::stri
                                                                  const std::string& name,
                                                                  const float& value, int level) {
   Record(this, "CheckThreshold", [&](Event& event) {
-    event.Text("key", key).Int("level", level).Text("name", name).Float("value", value);
+    event.Text("key", key).Text("name", name).Float("value", value).Int("level", level);
   });
   rule_value& rule = rule_values_.emplace_back();
   rule.key = key;
@@ -95,7 +94,7 @@ Result<&DranVDevice::CheckThreshold> DranVDevice::CheckThreshold(const std::stri
 bool DranVDevice::CheckAOReport(const std::string& key, float value) {
   const bool result = Answer("CheckAOReport");
   Record(this, "CheckAOReport", [&](Event& event) {
-    event.Text("key", key).Bool("result", result).Float("value", value);
+    event.Text("key", key).Float("value", value).Bool("result", result);
   });
   return result;
 }
@@ -103,15 +102,14 @@ bool DranVDevice::CheckAOReport(const std::string& key, float value) {
 bool DranVDevice::DoBatchCheckThreshold(const std::vector<rule_value>& rules) {
   const bool result = Answer("DoBatchCheckThreshold");
   Record(this, "DoBatchCheckThreshold",
-         [&](Event& event) { event.Bool("result", result).RuleKeys("rules", rules); });
+         [&](Event& event) { event.RuleKeys("rules", rules).Bool("result", result); });
   return result;
 }
 
 Result<&DranVDevice::SaveDeviceHistory> DranVDevice::SaveDeviceHistory(const unsigned char* data,
                                                                        unsigned int length) {
   Record(this, "SaveDeviceHistory", [&](Event& event) {
-    event.RecordId(data, length).Int("length", length).RecordBytes(data, length);
-    event.RecordFields(data, length);
+    event.Record(data, length).Int("length", length);
   });
   return static_cast<Result<&DranVDevice::SaveDeviceHistory>>(true);
 }

@@ -38,41 +38,40 @@ std::optional<AI_Data_t> Whole(const unsigned char* data, unsigned int length) {
 
 }  // namespace
 
-Event::Event(const char* call) : writer_(buffer_) {
-  writer_.StartObject();
+Event::Event(const char* call) : writer_(values_) {
   if (call != nullptr) Text("call", call);
 }
 
+Event::Writer& Event::Member(const char* name) {
+  members_.push_back({name, values_.GetSize()});
+  writer_.Reset(values_);  // each member's value is a JSON text of its own
+  return writer_;
+}
+
 Event& Event::Bool(const char* name, bool value) {
-  writer_.Key(name);
-  writer_.Bool(value);
+  Member(name).Bool(value);
   return *this;
 }
 
 Event& Event::Int(const char* name, std::int64_t value) {
-  writer_.Key(name);
-  writer_.Int64(value);
+  Member(name).Int64(value);
   return *this;
 }
 
 Event& Event::Float(const char* name, float value) {
-  writer_.Key(name);
+  Writer& writer = Member(name);
   if (std::isnan(value)) {
-    writer_.String("NaN");
+    writer.String("NaN");
   } else if (std::isinf(value)) {
-    writer_.String(value < 0 ? "-Infinity" : "Infinity");
-  } else {  // as printf's %.9g, with ".0" where that reads as an integer
-    char text[32];
-    char* end = std::to_chars(text, text + 29, double{value}, std::chars_format::general, 9).ptr;
-    if (std::none_of(text, end, [](char c) { return c == '.' || c == 'e'; })) {
-      end = std::copy_n(".0", 2, end);
-    }
-    writer_.RawValue(text, static_cast<std::size_t>(end - text), rapidjson::kNumberType);
+    writer.String(value < 0 ? "-Infinity" : "Infinity");
+  } else {
+    const std::string text = FloatText(value);
+    writer.RawValue(text.data(), text.size(), rapidjson::kNumberType);
   }
   return *this;
 }
 
-Event& Event::Text(const char* name, std::string_view text) {
+void Event::TextValue(std::string_view text) {
   std::string valid;  // made only where a byte is not part of valid UTF-8
   std::size_t copied = 0;
   for (std::size_t at = 0; at < text.size();) {
@@ -84,42 +83,49 @@ Event& Event::Text(const char* name, std::string_view text) {
     at += std::max<std::size_t>(length, 1);
   }
   if (copied != 0) text = valid.append(text.substr(copied));
-  if (name != nullptr) writer_.Key(name);
   writer_.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
+}
+
+Event& Event::Text(const char* name, std::string_view text) {
+  Member(name);
+  TextValue(text);
   return *this;
 }
 
 Event& Event::RuleKeys(const char* name, const std::vector<rule_value>& rules) {
-  writer_.Key(name);
-  writer_.StartArray();
-  for (const rule_value& rule : rules) Text(nullptr, rule.key);
+  Member(name).StartArray();
+  for (const rule_value& rule : rules) TextValue(rule.key);
   writer_.EndArray();
   return *this;
 }
 
-Event& Event::RecordId(const unsigned char* data, unsigned int length) {
-  if (const auto record = Whole(data, length)) Int("data_id", record->id);
-  return *this;
-}
-
-Event& Event::RecordBytes(const unsigned char* data, unsigned int length) {
-  if (data != nullptr) return Text("record", ToHex(data, length));
-  writer_.Key("record");
-  writer_.Null();
-  return *this;
-}
-
-Event& Event::RecordFields(const unsigned char* data, unsigned int length) {
+Event& Event::Record(const unsigned char* data, unsigned int length) {
+  if (data == nullptr) {
+    Member("record").Null();
+    return *this;
+  }
+  Text("record", ToHex(data, length));
   if (const auto record = Whole(data, length)) {
-    Text("time", FormatTime(record->time)).Float("value", record->value);
+    Int("data_id", record->id).Text("time", FormatTime(record->time)).Float("value", record->value);
   }
   return *this;
 }
 
-std::string_view Event::Line() {
-  writer_.EndObject();
-  buffer_.Put('\n');
-  return {buffer_.GetString(), buffer_.GetSize()};
+std::string Event::Line() const {
+  std::vector<std::pair<std::string_view, std::string_view>> written;
+  const std::string_view values(values_.GetString(), values_.GetSize());
+  for (std::size_t i = 0; i < members_.size(); ++i) {
+    const std::size_t end = i + 1 < members_.size() ? members_[i + 1].start : values.size();
+    written.emplace_back(members_[i].name, values.substr(members_[i].start, end - members_[i].start));
+  }
+  std::sort(written.begin(), written.end());
+  std::string line = "{";
+  for (const auto& [name, value] : written) {
+    if (line.size() > 1) line += ',';
+    // Names are the stand-in's own identifiers: nothing in them to escape.
+    line.append("\"").append(name).append("\":").append(value);
+  }
+  return line + "}\n";
 }
 
 std::string ToHex(const unsigned char* bytes, std::size_t length) {
@@ -128,6 +134,15 @@ std::string ToHex(const unsigned char* bytes, std::size_t length) {
   for (std::size_t i = 0; i < length; ++i)
     (text += kDigits[bytes[i] >> 4]) += kDigits[bytes[i] & 15];
   return text;
+}
+
+std::string FloatText(float value) {
+  char text[32];
+  char* end = std::to_chars(text, text + 29, double{value}, std::chars_format::general, 9).ptr;
+  if (std::none_of(text, end, [](char c) { return c == '.' || c == 'e'; })) {
+    end = std::copy_n(".0", 2, end);
+  }
+  return std::string(text, end);
 }
 
 std::string FormatTime(const ttime& time) {

@@ -16,24 +16,33 @@ namespace velk {
 
 namespace {
 
-std::string ReadText(const std::string& path) {
-  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rbe"),
-                                                             std::fclose);
+std::string Named(const std::string& path) {
+  return path == "-" ? "config on standard input" : "config " + Quoted(path);
+}
+
+}  // namespace
+
+std::string ReadText(const std::string& path, std::size_t limit, const std::string& named) {
+  // "-" is standard input, which is not closed after.
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
+      path == "-" ? stdin : std::fopen(path.c_str(), "rbe"),
+      [](std::FILE* f) { return f == stdin ? 0 : std::fclose(f); });
   std::string text;
   char chunk[64 * 1024];
   for (std::size_t got; file && (got = std::fread(chunk, 1, sizeof(chunk), file.get())) > 0;) {
     text.append(chunk, got);
     // Refused before it is read whole, so /dev/zero cannot fill memory.
-    if (text.size() > kMaxConfigBytes) {
-      throw Failure{"config " + Quoted(path) + " is larger than " +
-                    std::to_string(kMaxConfigBytes) + " bytes, the limit"};
+    if (text.size() > limit) {
+      throw Failure{named + " is larger than " + std::to_string(limit) + " bytes, the limit"};
     }
   }
   if (const int error = errno; !file || std::ferror(file.get())) {
-    throw Failure{"cannot read config " + Quoted(path) + ": " + std::strerror(error)};
+    throw Failure{"cannot read " + named + ": " + std::strerror(error)};
   }
   return text;
 }
+
+namespace {
 
 // What keeps the text from being one JSON value, on one line: jsoncpp reports
 // "* Line 2, Column 5\n  Missing ','...\n" per error.
@@ -76,13 +85,17 @@ std::string ParseProblem(const std::string& document, Json::Value& config) {
 
 Json::Value ReadConfig(const std::string& path) {
   try {
-    Json::Value config;
-    const std::string problem = ParseProblem(ReadText(path), config);
-    if (problem.empty()) return config;
-    throw Failure{"config " + Quoted(path) + " is not valid JSON: " + Escaped(problem)};
+    return ParseConfig(ReadText(path, kMaxConfigBytes, Named(path)), Named(path));
   } catch (const std::bad_alloc&) {
-    throw Failure{"config " + Quoted(path) + " does not fit in memory"};
+    throw Failure{Named(path) + " does not fit in memory"};
   }
+}
+
+Json::Value ParseConfig(const std::string& text, const std::string& named) {
+  Json::Value config;
+  const std::string problem = ParseProblem(text, config);
+  if (!problem.empty()) throw Failure{named + " is not valid JSON: " + Escaped(problem)};
+  return config;
 }
 
 }  // namespace velk

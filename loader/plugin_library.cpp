@@ -2,7 +2,6 @@
 
 #include <dlfcn.h>
 #include <elf.h>
-#include <link.h>
 #include <sys/auxv.h>
 #include <sys/stat.h>
 
@@ -22,21 +21,6 @@ std::string LoaderError(const std::string& path) {
   // glibc starts with the file's name, which the message has already shown quoted.
   if (text.substr(0, path.size() + 2) == path + ": ") text.remove_prefix(path.size() + 2);
   return Escaped(text);
-}
-
-// Whether `address` lies in a loaded segment that is not executable: get_providers defined as
-// data. musl has no dladdr1 to give the symbol's type, so the segment tells everywhere; it
-// misses only read-only data that the linker put beside the code.
-int InDataSegment(dl_phdr_info* info, size_t, void* address) {
-  const auto wanted = reinterpret_cast<ElfW(Addr)>(address);
-  for (ElfW(Half) i = 0; i < info->dlpi_phnum; ++i) {
-    const ElfW(Phdr)& segment = info->dlpi_phdr[i];
-    const ElfW(Addr) start = info->dlpi_addr + segment.p_vaddr;
-    if (segment.p_type == PT_LOAD && wanted >= start && wanted - start < segment.p_memsz) {
-      return (segment.p_flags & PF_X) == 0 ? 1 : 2;
-    }
-  }
-  return 0;
 }
 
 // What an ELF file says it is built for, from its header's class, byte order and machine;
@@ -87,9 +71,8 @@ PluginLibrary::PluginLibrary(const std::string& path) : path_(path), shown_(Quot
   if (handle_ == nullptr) throw Failure{"cannot load plug-in " + shown_ + ": " + LoaderError(path)};
   dlerror();
   void* entry = dlsym(handle_, "get_providers");
-  if (entry == nullptr || dl_iterate_phdr(InDataSegment, entry) == 1) {
-    const std::string error =
-        entry == nullptr ? LoaderError(path) : std::string("it is data, not a function");
+  if (entry == nullptr) {
+    const std::string error = LoaderError(path);
     Unload();
     throw Failure{"plug-in " + shown_ + " has no get_providers: " + error};
   }

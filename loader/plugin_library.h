@@ -17,8 +17,8 @@ namespace velk {
 class PluginLibrary {
  public:
   // Throws Failure naming the file when it is no regular file, is built for another machine,
-  // cannot be loaded (the loader's message), lacks get_providers or (where the loader can tell)
-  // has data by that name.
+  // cannot be loaded (the loader's message) or lacks get_providers. Data by that name is called
+  // all the same, and crashes the worker: velk-run tells that from outside.
   explicit PluginLibrary(const std::string& path);
   ~PluginLibrary() { Unload(); }
   PluginLibrary(const PluginLibrary&) = delete;

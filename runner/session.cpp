@@ -1,8 +1,6 @@
 #include "runner/session.h"
 
 #include <cxxabi.h>
-#include <pthread.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,47 +10,22 @@
 #include <type_traits>
 #include <utility>
 
+#include "runner/clock.h"
+
 namespace velk_run {
 
 using velk::Failure;
 
 namespace {
 
-// Set in a child that the plug-in forks: what it does is not the run's.
-bool in_forked_child = false;
-
 // The session whose worker is exiting, for its last check after every destructor.
 Session* ending = nullptr;
 
-// The clock of FixClock, which time() answers; none: the machine's.
-std::optional<std::time_t> fixed_clock;
-std::time_t clock_step = 0;
-bool first_round = true;
-
-void NextRound() {
-  if (fixed_clock && !std::exchange(first_round, false)) *fixed_clock += clock_step;
-}
-
 }  // namespace
 
-void FixClock(std::time_t first, std::time_t step) {
-  fixed_clock = first;
-  clock_step = step;
-}
-
 Session::Session(int events_fd, Progress& progress, Report& report)
-    : events_fd_(events_fd), progress_(progress), report_(report) {
-  pthread_atfork(nullptr, nullptr, [] { in_forked_child = true; });
+    : events_(events_fd), progress_(progress), report_(report) {
   progress_.Say(false, "before the plug-in was loaded");
-}
-
-void Session::Write(std::string_view line) {
-  if (in_forked_child || events_error_ != 0) return;
-  // What the plug-in logged before the call goes out before its event, so that with both
-  // streams in one file the lines keep the order of the calls. Costs nothing when nothing waits.
-  std::cout.flush();
-  std::fflush(stdout);
-  events_error_ = WriteAll(events_fd_, line);
 }
 
 void Session::Load(const std::string& plugin_path) {
@@ -68,18 +41,18 @@ void Session::Configure(std::uint32_t data_id, const Json::Value& config,
   Run(described, [&] { return static_cast<bool>(device_->InitSetting(config)); });
 }
 
-void Session::Restore(const Record& record) {
+void Session::Restore(const Record& record, const std::string& words) {
   NextRound();
-  Run("the restore of record " + velk::Quoted(standin::ToHex(record.data(), record.size())),
+  Run(words,
       [&] { return device_->LoadFromCache(record.data(), static_cast<int>(record.size())); });
 }
 
-void Session::Process(short reading, std::uint64_t line, std::uint64_t argument) {
+float Session::Process(short reading, const std::string& words) {
   reading_ = true;
   NextRound();
-  Run(line != 0 ? "the reading on line " + std::to_string(line) + " of standard input"
-                : "the reading of argument " + std::to_string(argument),
-      [&] { device_->process(reading); });
+  float value = 0.0f;
+  Run(words, [&] { value = device_->process(reading); });
+  return value;
 }
 
 std::string Session::Processed() const {
@@ -112,13 +85,16 @@ void Session::Close() {
 void Session::Exit() {
   if (stays_loaded_) progress_.Say(true, "during its static destructors at exit");
   ending = this;
-  std::exit(report_.Status());
+  exit_status_ = report_.Status();
+  std::exit(exit_status_);
 }
 
 void Session::Finish() {
   if (const std::optional<Failure> lost = OutputLost()) report_.Failed(*lost);
-  progress_.finished = true;
-  _exit(report_.Status());
+  progress_.Finish(report_.Status());
+  // The C library flushes the plug-in's own streams as the process ends; a failure found now
+  // changes the status it ends with.
+  if (report_.Status() != exit_status_) _exit(report_.Status());
 }
 
 namespace {
@@ -168,8 +144,8 @@ std::optional<Failure> Session::OutputLost() {
   std::cout.flush();
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) std::cout.setstate(std::ios::badbit);
   std::string lost;
-  if (events_error_ != 0 && !std::exchange(events_lost_, true)) {
-    lost = std::string("cannot write the events: ") + std::strerror(events_error_);
+  if (events_.Error() != 0 && !std::exchange(events_lost_, true)) {
+    lost = std::string("cannot write the events: ") + std::strerror(events_.Error());
   } else if (!std::cout && !std::exchange(log_lost_, true)) {
     lost = "cannot write the plug-in's log to standard output";
   } else {
@@ -182,12 +158,3 @@ std::optional<Failure> Session::OutputLost() {
 }
 
 }  // namespace velk_run
-
-// The plug-in reads the time through the C library's time(), as Boost's second_clock does.
-extern "C" std::time_t time(std::time_t* result) noexcept {
-  timespec real{};
-  if (!velk_run::fixed_clock) clock_gettime(CLOCK_REALTIME, &real);
-  const std::time_t moment = velk_run::fixed_clock.value_or(real.tv_sec);
-  if (result != nullptr) *result = moment;
-  return moment;
-}

@@ -6,7 +6,6 @@
 
 #include <array>
 #include <cstdint>
-#include <ctime>
 #include <memory>
 #include <optional>
 #include <string>
@@ -14,41 +13,35 @@
 
 #include <json/value.h>
 
-#include "host_standin/recorder.h"
+#include "host_standin/event_writer.h"
 #include "loader/failure.h"
 #include "loader/plugin_library.h"
+#include "runner/progress.h"
 #include "runner/report.h"
-#include "runner/supervisor.h"
+#include "runner/values.h"
 
 namespace velk_run {
 
-using Record = std::array<unsigned char, 15>;
-
-// The clock the plug-in reads through time(), which velk-run defines (the plug-in's calls bind to
-// it, velk-run being the first object the loader searches): the machine's, or with this one that
-// stands at `first` for the first round and moves on by `step` before each later round.
-void FixClock(std::time_t first, std::time_t step);
-
-// The sink of the events, and the owner of the library, its providers and the device.
-class Session : public standin::Recorder {
+// Owns the event writer, the library, its providers and the device.
+class Session {
  public:
   Session(int events_fd, Progress& progress, Report& report);
 
   void Load(const std::string& plugin_path);
   // As the daemon does, the identifier is set before the configuration is handed over.
   void Configure(std::uint32_t data_id, const Json::Value& config, const std::string& described);
-  void Restore(const Record& record);
-  void Process(short reading, std::uint64_t line, std::uint64_t argument);  // line 0: argument
+  // `words` name the step in what velk-run says: "the reading of argument 2".
+  void Restore(const Record& record, const std::string& words);
+  float Process(short reading, const std::string& words);
   std::string Processed() const;  // "; the 2 readings before it were processed"
+  DranAIDevice& Device() { return *device_; }
+  standin::Answers& Answers() { return events_.answers; }
   void Close();  // device, providers, library: each a step; then the first failure is thrown
   // Ends the worker's process with the run's status. A library that dlclose left loaded runs its
   // static destructors now; after every destructor, Finish checks the log, then the page says
-  // that the run finished.
+  // that the run finished, and with which status.
   [[noreturn]] void Exit();
-  [[noreturn]] void Finish();
-  // One write per event line (one over PIPE_BUF may reach a pipe in pieces), none from a child
-  // process the plug-in forks; a failure waits for the end of the step.
-  void Write(std::string_view line) override;
+  void Finish();
 
  private:
   template <typename Action>
@@ -56,8 +49,7 @@ class Session : public standin::Recorder {
            Action action);                    // a bool `action` says whether the device took it
   std::optional<velk::Failure> OutputLost();  // the first loss since the last check
 
-  const int events_fd_;
-  int events_error_ = 0;
+  standin::EventWriter events_;
   Progress& progress_;
   Report& report_;
   std::optional<velk::PluginLibrary> library_;
@@ -65,7 +57,11 @@ class Session : public standin::Recorder {
   std::vector<std::shared_ptr<Provider> > providers_;
   std::unique_ptr<DranAIDevice> device_;
   std::uint64_t processed_ = 0;
-  bool reading_ = false, stays_loaded_ = false, events_lost_ = false, log_lost_ = false;
+  int exit_status_ = 0;
+  bool reading_ = false;
+  bool stays_loaded_ = false;
+  bool events_lost_ = false;
+  bool log_lost_ = false;
 };
 
 }  // namespace velk_run

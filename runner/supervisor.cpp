@@ -1,12 +1,17 @@
 #include "runner/supervisor.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/signalfd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <string>
@@ -17,76 +22,43 @@ namespace velk_run {
 
 namespace {
 
-std::string SignalName(int signal) {
-#define VELK_SIGNAL(name) \
-  { name, #name }
-  static const std::pair<int, const char*> kNames[] = {
-      VELK_SIGNAL(SIGHUP),  VELK_SIGNAL(SIGINT),  VELK_SIGNAL(SIGQUIT),   VELK_SIGNAL(SIGILL),
-      VELK_SIGNAL(SIGTRAP), VELK_SIGNAL(SIGABRT), VELK_SIGNAL(SIGBUS),    VELK_SIGNAL(SIGFPE),
-      VELK_SIGNAL(SIGKILL), VELK_SIGNAL(SIGUSR1), VELK_SIGNAL(SIGSEGV),   VELK_SIGNAL(SIGUSR2),
-      VELK_SIGNAL(SIGPIPE), VELK_SIGNAL(SIGALRM), VELK_SIGNAL(SIGTERM),   VELK_SIGNAL(SIGXCPU),
-      VELK_SIGNAL(SIGXFSZ), VELK_SIGNAL(SIGPROF), VELK_SIGNAL(SIGVTALRM), VELK_SIGNAL(SIGSYS)};
-#undef VELK_SIGNAL
-  for (const auto& [number, name] : kNames) {
-    if (number == signal) return name;
-  }
-  return "signal " + std::to_string(signal);
+velk::Failure SystemFailure(const char* what) {
+  return velk::Failure{std::string("cannot ") + what + ": " + std::strerror(errno)};
 }
 
-// What the kernel sends a process for a fault of its own, or abort() raises.
-bool IsCrash(int signal) {
-  return signal == SIGSEGV || signal == SIGBUS || signal == SIGFPE || signal == SIGILL ||
-         signal == SIGABRT || signal == SIGTRAP || signal == SIGSYS;
+// Whether the worker has ended (its status then in `status`). A stop of its own is told once;
+// job control's stops (SIGTSTP, SIGTTIN, SIGTTOU) reach velk-run too and need no word.
+bool Ended(pid_t worker, int& status, const Progress& progress) {
+  for (;;) {
+    const pid_t changed = waitpid(worker, &status, WNOHANG | WUNTRACED);
+    if (changed != worker) return false;
+    if (!WIFSTOPPED(status)) return true;
+    if (WSTOPSIG(status) == SIGSTOP) {
+      const Progress::Seen page = progress.Read();
+      const std::string pid = std::to_string(worker);
+      Report().Failed("the plug-in's process " + pid + " stopped (SIGSTOP)" +
+                      (page.whole ? " " + page.where : "") + "; it goes on after 'kill -CONT " +
+                      pid + "'");
+    }
+  }
 }
 
-// Ends velk-run by `signal`, as the worker ended, so that the shell tells the same. Where cores
-// are dumped, the worker's is the one: velk-run dumps none of its own, as timeout(1) does.
-[[noreturn]] void EndBy(int signal_number) {
-  const rlimit no_core{0, 0};
-  setrlimit(RLIMIT_CORE, &no_core);
-  signal(signal_number, SIG_DFL);
-  sigset_t only;
-  sigemptyset(&only);
-  sigaddset(&only, signal_number);
-  sigprocmask(SIG_UNBLOCK, &only, nullptr);
-  raise(signal_number);
-  _exit(128 + signal_number);
-}
-
-// The line for a worker that did not end by itself, and the run's status.
-int Told(int status, const Progress& progress, int sent) {
-  Report report;
-  const std::string where = " " + progress.Where();
-  if (WIFEXITED(status)) {
-    const int code = WEXITSTATUS(status);
-    if (progress.finished) return code;
-    // exit(), _exit(), the exit system call, a library's error(): the status is all there is.
-    report.Failed("the plug-in's process exited with status " + std::to_string(code) + where);
-    return report.Status();
-  }
-  const int signal = WTERMSIG(status);
-  const std::string name = SignalName(signal) + (WCOREDUMP(status) ? ", core dumped" : "");
-  if (signal == sent) {
-    report.Failed(name + ", sent to velk-run and passed on, ended the plug-in's process" + where);
-  } else if (IsCrash(signal) && progress.InStep()) {
-    report.Failed("the plug-in crashed (" + name + ")" + where);
-  } else if (signal == SIGKILL) {
-    report.Failed("the plug-in's process was killed by " + name +
-                  " (from outside, or by the kernel when memory ran out)" + where);
-  } else {
-    report.Failed("the plug-in's process was killed by " + name + where);
-  }
-  EndBy(signal);
+// Hands on what has come on the channel; false once it has ended (or failed) for good.
+bool ReadChannel(int fd, const Watch& watch) {
+  char chunk[64 * 1024];
+  const ssize_t got = read(fd, chunk, sizeof(chunk));
+  if (got < 0 && (errno == EINTR || errno == EAGAIN)) return errno == EINTR;
+  if (got <= 0) return false;
+  watch.channel(std::string_view(chunk, static_cast<std::size_t>(got)));
+  return true;
 }
 
 }  // namespace
 
-int Supervise(const std::function<void(Progress&)>& work) {
+Ending Supervise(const std::function<void(Progress&, int channel)>& work, const Watch& watch) {
   void* page =
       mmap(nullptr, sizeof(Progress), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-  if (page == MAP_FAILED) {
-    throw velk::Failure{std::string("cannot map the worker's progress: ") + std::strerror(errno)};
-  }
+  if (page == MAP_FAILED) throw SystemFailure("map the worker's progress");
   Progress& progress = *new (page) Progress;
   // Passed on: every signal but job control, which reaches both in their process group, and
   // those that end no process. They and SIGCHLD are blocked before the worker starts, so that
@@ -100,26 +72,76 @@ int Supervise(const std::function<void(Progress&)>& work) {
   signal(SIGCHLD, SIG_DFL);
   sigset_t original;
   sigprocmask(SIG_BLOCK, &waited, &original);
+  const int signals = signalfd(-1, &waited, SFD_CLOEXEC);
+  int channel[2] = {-1, -1};
+  if (signals < 0) throw SystemFailure("wait for signals");
+  if (watch.channel && pipe2(channel, O_CLOEXEC) != 0) throw SystemFailure("make a channel");
+  std::fflush(nullptr);  // what velk-run has buffered is not the worker's to write again
+  const pid_t velk_run = getpid();
   const pid_t worker = fork();
-  if (worker < 0) {
-    throw velk::Failure{std::string("cannot start the worker process: ") + std::strerror(errno)};
-  }
+  if (worker < 0) throw SystemFailure("start the worker process");
   if (worker == 0) {
+    // Not even SIGKILL of velk-run leaves the worker writing into the user's files.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != velk_run) _exit(velk::kFailed);
     sigprocmask(SIG_SETMASK, &original, nullptr);
-    work(progress);
+    close(signals);
+    if (channel[0] >= 0) close(channel[0]);
+    work(progress, channel[1]);
     _exit(velk::kFailed);  // not reached: the worker ends its process itself
   }
+  if (channel[1] >= 0) close(channel[1]);
   int sent = 0;
+  int silent_seconds = 0;
   int status = 0;
   for (;;) {
-    const int signal = sigwaitinfo(&waited, nullptr);
-    if (signal == SIGCHLD && waitpid(worker, &status, WNOHANG) == worker) break;
-    if (signal > 0 && signal != SIGCHLD) {
+    pollfd watched[2] = {{signals, POLLIN, 0}, {channel[0], POLLIN, 0}};
+    const bool timed = watch.silence_seconds > 0 && silent_seconds == 0;
+    const int ready = poll(watched, channel[0] >= 0 ? 2 : 1, timed ? watch.silence_seconds * 1000 : -1);
+    if (ready == 0) {
+      silent_seconds = watch.silence_seconds;
+      kill(worker, SIGKILL);
+    }
+    if (watched[1].revents != 0 && !ReadChannel(channel[0], watch)) {
+      close(channel[0]);
+      channel[0] = -1;
+    }
+    signalfd_siginfo info{};
+    if ((watched[0].revents & POLLIN) == 0 || read(signals, &info, sizeof(info)) != sizeof(info)) {
+      continue;
+    }
+    const int signal = static_cast<int>(info.ssi_signo);
+    if (signal == SIGCHLD && Ended(worker, status, progress)) break;
+    if (signal != SIGCHLD) {
       if (sent == 0) sent = signal;
       kill(worker, signal);
+      kill(worker, SIGCONT);  // a stopped worker takes it only once it goes on
     }
   }
-  return Told(status, progress, sent);
+  // What the worker wrote before its end is in the channel; a child it left may hold it open.
+  if (channel[0] >= 0) {
+    fcntl(channel[0], F_SETFL, O_NONBLOCK);
+    while (ReadChannel(channel[0], watch)) {
+    }
+    close(channel[0]);
+  }
+  close(signals);
+  sigprocmask(SIG_SETMASK, &original, nullptr);
+  const Ending ending = Classify(status, progress.Read(), sent, silent_seconds);
+  munmap(page, sizeof(Progress));
+  return ending;
+}
+
+void EndBy(int signal_number) {
+  const rlimit no_core{0, 0};
+  setrlimit(RLIMIT_CORE, &no_core);
+  signal(signal_number, SIG_DFL);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, signal_number);
+  sigprocmask(SIG_UNBLOCK, &only, nullptr);
+  raise(signal_number);
+  _exit(128 + signal_number);
 }
 
 }  // namespace velk_run

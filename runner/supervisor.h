@@ -1,40 +1,32 @@
 // velk-run watching its worker from outside, as a service supervisor watches its children: the
-// worker, a child process, loads and drives the plug-in and says where it is in a page of memory
-// it shares with velk-run, before and after each step, with plain stores (no system call);
-// velk-run waits for it, passes on the signals sent to velk-run itself, tells how the worker
-// ended from waitpid and that page, and ends as the worker did.
+// worker, a child process, loads and drives the plug-in and says where it is in its progress
+// page; velk-run waits for it, passes on the signals sent to velk-run itself, and tells how it
+// ended from waitpid and that page.
 #pragma once
 
 #include <functional>
-#include <string>
 #include <string_view>
+
+#include "runner/ending.h"
+#include "runner/progress.h"
 
 namespace velk_run {
 
-// The page: written by the worker, read by velk-run once the worker has ended.
-struct Progress {
-  // "during the reading on line 3 of standard input; ...": written into the slot not in use,
-  // then published, so that an end in the middle of a write leaves the last whole one.
-  void Say(bool step, std::string_view words) {
-    Words& next = slots[1 - current];
-    next.in_step = step;
-    next.size = words.copy(next.text, sizeof(next.text));
-    current = 1 - current;
-  }
-  bool InStep() const { return slots[current].in_step; }
-  std::string Where() const { return {slots[current].text, slots[current].size}; }
-
-  struct Words {
-    bool in_step = false;
-    std::size_t size = 0;
-    char text[1536];  // paths are cut at 1024 bytes
-  } slots[2];
-  int current = 0;
-  bool finished = false;  // the worker's own end, after every destructor
+// What velk-run reads from its worker besides its end: what the worker writes to a channel (a
+// pipe, given to `work`), handed on as it comes; and how long the worker may be silent on it
+// before velk-run kills it (0: as long as it likes).
+struct Watch {
+  std::function<void(std::string_view)> channel;  // empty: no channel
+  int silence_seconds = 0;
 };
 
-// Runs `work`, which never returns, in the worker. Returns the run's status, or ends velk-run by
-// the signal that ended the worker, after one line saying so.
-int Supervise(const std::function<void(Progress&)>& work);
+// Runs `work`, which never returns, in the worker (given -1 for the channel where there is
+// none), and tells how the worker ended. The worker does not outlive velk-run, and a stop of
+// its own (SIGSTOP, as to wait for a debugger) is said in a line as it happens.
+Ending Supervise(const std::function<void(Progress&, int channel)>& work, const Watch& watch = {});
+
+// Ends velk-run by `signal`, as the worker ended, so that the shell tells the same. Where cores
+// are dumped, the worker's is the one: velk-run dumps none of its own, as timeout(1) does.
+[[noreturn]] void EndBy(int signal);
 
 }  // namespace velk_run

@@ -1,8 +1,10 @@
-// velk-run: drives the plug-in as the daemon does, so it can be tried without the daemon: its
-// command line, and main, which starts the worker that loads the plug-in and watches it.
+// velk-run: drives the plug-in as the daemon does, so it can be tried without the daemon: the
+// command line of a plain run, the run itself in a worker process that velk-run watches, and
+// main, which also hands "velk-run test" to the scenarios.
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/auxv.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -18,7 +20,10 @@
 
 #include "loader/config.h"
 #include "loader/failure.h"
+#include "runner/clock.h"
+#include "runner/options.h"
 #include "runner/report.h"
+#include "runner/scenario_command.h"
 #include "runner/session.h"
 #include "runner/supervisor.h"
 
@@ -30,15 +35,19 @@ using velk::Quoted;
 
 const char kUsage[] =
     "usage: velk-run [OPTION...] [--] [READING...]\n"
+    "       velk-run test [--update] [--junit FILE] [--plugin PATH] [--timeout SECONDS] "
+    "SCENARIO...\n"
     "       velk-run --decode HEX | --help | --version\n"
     "Loads the plug-in as the daemon does, in a worker process that velk-run watches, and drives\n"
     "one device: its configuration, a cached record if given, then raw readings (-32768 to "
     "32767),\n"
     "those given or else one a line of standard input. The plug-in's log goes to standard output;\n"
     "each call it makes into the host, as a JSON line to standard error or the --events file.\n"
-    "  --plugin PATH       plug-in file to load (default: velk_temperature.so next to velk-run)\n"
+    "  --plugin PATH       plug-in file to load (default: velk_temperature.so beside velk-run,\n"
+    "                      else the installed one, " VELK_INSTALLED_PLUGIN_SHOWN ")\n"
     "  --data-id N         the device's data identifier, 0 to 4294967295 (default 0)\n"
-    "  --config FILE       the device's JSON configuration (default: an empty object)\n"
+    "  --config FILE       the device's JSON configuration (default: an empty object); with -,\n"
+    "                      read from standard input, and the readings are the arguments\n"
     "  --restore HEX       a cached 15-byte record as 30 hex digits, restored before the readings\n"
     "  --events FILE       write the events to FILE (created or truncated), not to standard error\n"
     "  --clock TIME        the local time 'YYYY-MM-DD HH:MM:SS' of the first round (default: now)\n"
@@ -47,11 +56,20 @@ const char kUsage[] =
     "  -h, --help          print this and exit\n"
     "  --version           print velk-run's version and exit\n"
     "  --                  what follows is readings, even where it starts with '-'\n"
-    "An option's value may also follow it after '=': --data-id=17.\n"
+    "velk-run test runs each scenario file (a device's steps and what each must show) in a worker\n"
+    "of its own and says PASS or FAIL for each, with every difference:\n"
+    "  --update            rewrite each scenario's expectations with what was seen\n"
+    "  --junit FILE        write a JUnit XML report to FILE as well\n"
+    "  --plugin PATH       the plug-in for every scenario, whatever the scenarios name\n"
+    "  --timeout SECONDS   kill a worker that says nothing for this long (default 30)\n"
+    "An option's value may also follow it after '=' (--data-id=17); an option may be shortened\n"
+    "where that names only one (--data=17).\n"
     "Exit status: 0 done, 1 a failure while running, 2 a mistake on the command line, 128 + N\n"
-    "where signal N ended the plug-in's process, which then ends velk-run.\n";
+    "where signal N ended the plug-in's process, which then ends velk-run; velk-run test: 0 when\n"
+    "every scenario passed, 1 when any failed, 2 a mistake on the command line.\n"
+    "The whole reference: docs/velk-run.md in the sources, installed as\n"
+    "share/doc/velk_temperature/velk-run.md.\n";
 
-constexpr int kUsageError = 2;  // the command line; nothing was run
 const char kReadingRange[] = "an integer from -32768 to 32767";
 constexpr std::size_t kMaxLineBytes = 4096;  // a reading needs a few; comments may be longer
 
@@ -70,153 +88,90 @@ struct Command {
   std::vector<short> readings;  // none: read them from standard input
 };
 
-Failure UsageError(const std::string& message) {
-  return Failure{message + " (velk-run --help shows the usage)", kUsageError};
-}
+enum OptionValue { kPlugin = 256, kDataId, kConfig, kRestore, kEvents, kClock, kClockStep, kDecode, kVersion };
+const option kOptions[] = {{"plugin", required_argument, nullptr, kPlugin},
+                           {"data-id", required_argument, nullptr, kDataId},
+                           {"config", required_argument, nullptr, kConfig},
+                           {"restore", required_argument, nullptr, kRestore},
+                           {"events", required_argument, nullptr, kEvents},
+                           {"clock", required_argument, nullptr, kClock},
+                           {"clock-step", required_argument, nullptr, kClockStep},
+                           {"decode", required_argument, nullptr, kDecode},
+                           {"help", no_argument, nullptr, 'h'},
+                           {"version", no_argument, nullptr, kVersion},
+                           {nullptr, 0, nullptr, 0}};
 
-// The whole text, bar surrounding blanks, as a decimal integer (signed, no "0x") in [low, high].
-std::optional<long long> ParseDecimal(std::string_view text, long long low, long long high) {
-  const std::size_t first = text.find_first_not_of(" \t\r");
-  if (first == std::string_view::npos) return std::nullopt;
-  text = text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
-  if (text.size() > 1 && text[0] == '+' && text[1] != '-') text.remove_prefix(1);
-  long long value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size() || value < low || value > high) {
-    return std::nullopt;
-  }
-  return value;
-}
-
-Record ParseRecord(const std::string& option, const std::string& text) {
-  Record record{};
-  bool hex = text.size() == 2 * record.size();
-  for (std::size_t i = 0; hex && i < record.size(); ++i) {
-    const char* digits = text.data() + 2 * i;
-    hex = std::from_chars(digits, digits + 2, record[i], 16).ptr == digits + 2;
-  }
-  if (!hex) {
-    throw UsageError(option + " " + Quoted(text, velk::kShownInput) +
+Record RecordOption(const char* option, const char* text) {
+  const std::optional<Record> record = RecordFromHex(text);
+  if (!record) {
+    throw UsageError(std::string(option) + " " + Quoted(text, velk::kShownInput) +
                      " is not a record (15 bytes as 30 hex digits)");
   }
-  return record;
+  return *record;
 }
 
-// The whole text as a decimal number from 0 to `high`, or a mistake worded with `what`.
-long long WholeNumber(const std::string& option, const std::string& text, long long high,
-                      const char* what) {
-  const auto number =
-      text.find('-') == std::string::npos ? ParseDecimal(text, 0, high) : std::nullopt;
-  if (!number) {
-    throw UsageError(option + " " + Quoted(text, velk::kShownInput) + " is not " + what +
-                     " from 0 to " + std::to_string(high));
-  }
-  return *number;
+std::time_t ClockOption(const char* text) {
+  std::string why;
+  const std::optional<std::time_t> moment = LocalTime(text, why);
+  if (!moment) throw UsageError("--clock " + Quoted(text, velk::kShownInput) + " " + why);
+  return *moment;
 }
 
-// The moment that a local time "YYYY-MM-DD HH:MM:SS" names under the TZ in effect: a day of the
-// calendar, at a time the zone has (not one that the change to summer time skips; of an hour
-// that repeats, mktime's choice).
-std::time_t ParseClock(const std::string& text) {
-  const std::string form = "0000-00-00 00:00:00";
-  bool valid = text.size() == form.size();
-  for (std::size_t i = 0; valid && i < form.size(); ++i) {
-    valid = form[i] == '0' ? std::isdigit(static_cast<unsigned char>(text[i])) != 0
-                           : text[i] == form[i];
-  }
-  std::tm asked{};
-  valid = valid && std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d", &asked.tm_year, &asked.tm_mon,
-                               &asked.tm_mday, &asked.tm_hour, &asked.tm_min, &asked.tm_sec) == 6;
-  asked.tm_year -= 1900;
-  asked.tm_mon -= 1;
-  asked.tm_isdst = -1;
-  std::tm local = asked;
-  const std::time_t moment = mktime(&local);
-  // Any other (a 13th month, a 30th of February, a skipped hour) converts back to another time.
-  const auto fields = [](const std::tm& t) {
-    return std::tie(t.tm_year, t.tm_mon, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
-  };
-  std::tm back{};
-  valid = valid && localtime_r(&moment, &back) != nullptr && fields(back) == fields(asked);
-  if (!valid) {
-    throw UsageError("--clock " + Quoted(text, velk::kShownInput) +
-                     " is not a local time 'YYYY-MM-DD HH:MM:SS' of the time zone in effect");
-  }
-  return moment;
+std::string File(const char* option, const char* path) {
+  if (*path == '\0') throw UsageError(std::string(option) + " needs a file, not ''");
+  return path;
 }
 
-template <typename Value>
-void SetOnce(std::optional<Value>& option, const std::string& name, Value value) {
-  if (option) throw UsageError(name + " is given twice");
-  option = std::move(value);
-}
-
-Command ParseCommandLine(const std::vector<std::string>& arguments) {
+Command ParseCommandLine(int argc, char** argv) {
   Command command;
-  std::vector<std::string> readings;
-  // --help, --version and --decode stand alone: how many were given, and their arguments.
-  int alone = 0;
-  std::size_t alone_arguments = 0;
-  for (std::size_t i = 0; i < arguments.size(); ++i) {
-    const std::size_t first = i;
-    // "--name=value" is "--name value".
-    const std::size_t equals =
-        arguments[i].rfind("--", 0) == 0 ? arguments[i].find('=') : std::string::npos;
-    const std::string argument = arguments[i].substr(0, equals);
-    std::optional<std::string> attached;
-    if (equals != std::string::npos) attached = arguments[i].substr(equals + 1);
-    const auto value = [&]() -> std::string {
-      if (attached) return *std::exchange(attached, std::nullopt);
-      if (i + 1 >= arguments.size()) throw UsageError(argument + " needs a value");
-      return arguments[++i];
-    };
-    const auto file = [&]() -> std::string {
-      const std::string path = value();
-      if (path.empty()) throw UsageError(argument + " needs a file, not ''");
-      return path;
-    };
-    const bool stands_alone = argument == "--help" || argument == "-h" || argument == "--version" ||
-                              argument == "--decode";
-    if (argument == "--help" || argument == "-h" || argument == "--version") {
-      (argument == "--version" ? command.version : command.help) = true;
-    } else if (argument == "--decode" || argument == "--restore") {
-      SetOnce(argument == "--decode" ? command.decode : command.restore, argument,
-              ParseRecord(argument, value()));
-    } else if (argument == "--plugin" || argument == "--config" || argument == "--events") {
-      SetOnce(argument == "--plugin"   ? command.plugin
-              : argument == "--config" ? command.config
-                                       : command.events,
-              argument, file());
-    } else if (argument == "--data-id") {
-      SetOnce(command.data_id, argument,
-              static_cast<std::uint32_t>(WholeNumber(argument, value(), 4294967295LL, "a number")));
-    } else if (argument == "--clock") {
-      SetOnce(command.clock, argument, ParseClock(value()));
-    } else if (argument == "--clock-step") {
-      SetOnce(command.clock_step, argument,
-              static_cast<std::time_t>(
-                  WholeNumber(argument, value(), 2147483647LL, "a whole number of seconds")));
-    } else if (argument == "--") {
-      readings.insert(readings.end(), arguments.begin() + i + 1, arguments.end());
-      break;
-    } else if (argument.size() > 1 && argument[0] == '-' &&
-               (argument[1] < '0' || argument[1] > '9')) {
-      throw UsageError("unknown option " + Quoted(argument, velk::kShownInput));
-    } else {
-      readings.push_back(argument);
+  int alone = 0;  // --help, --version and --decode stand alone
+  int given = 0;
+  const auto take = [&](int value, const char* text) {
+    ++given;
+    switch (value) {
+      case 'h':
+        command.help = true;
+        ++alone;
+        break;
+      case kVersion:
+        command.version = true;
+        ++alone;
+        break;
+      case kDecode:
+        SetOnce(command.decode, "--decode", RecordOption("--decode", text));
+        ++alone;
+        break;
+      case kRestore:
+        SetOnce(command.restore, "--restore", RecordOption("--restore", text));
+        break;
+      case kPlugin:
+        SetOnce(command.plugin, "--plugin", File("--plugin", text));
+        break;
+      case kConfig:
+        SetOnce(command.config, "--config", File("--config", text));
+        break;
+      case kEvents:
+        SetOnce(command.events, "--events", File("--events", text));
+        break;
+      case kDataId:
+        SetOnce(command.data_id, "--data-id",
+                static_cast<std::uint32_t>(WholeNumber("--data-id", text, 4294967295LL, "a number")));
+        break;
+      case kClock:
+        SetOnce(command.clock, "--clock", ClockOption(text));
+        break;
+      case kClockStep:
+        SetOnce(command.clock_step, "--clock-step",
+                static_cast<std::time_t>(
+                    WholeNumber("--clock-step", text, 2147483647LL, "a whole number of seconds")));
+        break;
     }
-    if (attached) throw UsageError(argument + " takes no value");
-    if (stands_alone) {
-      ++alone;
-      alone_arguments = i - first + 1;
-    }
-  }
+  };
+  const std::vector<std::string> readings = ReadOptions(argc, argv, kOptions, take);
   // Anything beside --help, --version or --decode would be ignored without a word.
-  if (alone > 1 || (alone == 1 && alone_arguments != arguments.size())) {
-    throw UsageError(std::string(command.help      ? "--help"
-                                 : command.version ? "--version"
-                                                   : "--decode") +
-                     " takes no other arguments");
+  if (alone > 1 || (alone == 1 && given + readings.size() != 1)) {
+    const char* which = command.help ? "--help" : command.version ? "--version" : "--decode";
+    throw UsageError(std::string(which) + " takes no other arguments");
   }
   if (command.clock_step && !command.clock) throw UsageError("--clock-step needs --clock");
   // Arguments are all known up front: a bad one is refused before any round runs.
@@ -254,12 +209,10 @@ std::string PluginPath(const std::optional<std::string>& named, const char* argv
   }
   const std::string directory(path, std::strrchr(path, '/') + 1);
   const std::string beside = directory + "velk_temperature.so";
-#if defined(VELK_INSTALLED_PLUGIN)
   // Installed, velk-run is in a bin/ and the plug-in where the daemon looks for plug-ins.
   const std::string installed =
       (VELK_INSTALLED_PLUGIN[0] == '/' ? "" : directory) + VELK_INSTALLED_PLUGIN;
   if (access(beside.c_str(), F_OK) != 0 && access(installed.c_str(), F_OK) == 0) return installed;
-#endif
   return beside;
 }
 
@@ -267,7 +220,7 @@ std::string PluginPath(const std::optional<std::string>& named, const char* argv
 void FeedStandardInput(Session& session) {
   std::string line;
   for (std::uint64_t number = 1;; ++number) {
-    const auto where = [&] { return "line " + std::to_string(number) + " of standard input"; };
+    const std::string where = "line " + std::to_string(number) + " of standard input";
     line.clear();
     int c;
     while ((c = getc_unlocked(stdin)) != '\n') {
@@ -276,11 +229,11 @@ void FeedStandardInput(Session& session) {
         continue;
       }
       if (c == EOF && std::ferror(stdin)) {  // not the end of the readings
-        throw Failure{"cannot read " + where() + ": " + std::strerror(errno) + session.Processed()};
+        throw Failure{"cannot read " + where + ": " + std::strerror(errno) + session.Processed()};
       }
       if (c == EOF) break;
       if (line.size() == kMaxLineBytes) {
-        throw Failure{where() + " is longer than " + std::to_string(kMaxLineBytes) +
+        throw Failure{where + " is longer than " + std::to_string(kMaxLineBytes) +
                       " bytes, the limit" + session.Processed()};
       }
       line.push_back(static_cast<char>(c));
@@ -290,10 +243,10 @@ void FeedStandardInput(Session& session) {
     if (first == std::string::npos || line[first] == '#') continue;
     const auto reading = ParseDecimal(line, -32768, 32767);
     if (!reading) {
-      throw Failure{where() + ": " + Quoted(line, velk::kShownInput) + " is not a reading (" +
+      throw Failure{where + ": " + Quoted(line, velk::kShownInput) + " is not a reading (" +
                     kReadingRange + ")" + session.Processed()};
     }
-    session.Process(static_cast<short>(*reading), number, 0);
+    session.Process(static_cast<short>(*reading), "the reading on " + where);
   }
 }
 
@@ -315,28 +268,50 @@ void FeedStandardInput(Session& session) {
     session.Configure(command.data_id.value_or(0), config,
                       command.config ? "the configuration " + Quoted(*command.config)
                                      : std::string("the empty configuration"));
-    if (command.restore) session.Restore(*command.restore);
-    if (command.readings.empty()) FeedStandardInput(session);
+    if (command.restore) {
+      const std::string hex = standin::ToHex(command.restore->data(), command.restore->size());
+      session.Restore(*command.restore, "the restore of record " + Quoted(hex));
+    }
+    // Standard input that held the configuration holds no readings.
+    if (command.readings.empty() && command.config != "-") FeedStandardInput(session);
     for (std::size_t i = 0; i < command.readings.size(); ++i) {
-      session.Process(command.readings[i], 0, i + 1);
+      session.Process(command.readings[i], "the reading of argument " + std::to_string(i + 1));
     }
   });
   report.Catching([&] { session.Close(); });
   session.Exit();
 }
 
-int Run(const Command& command, const char* argv0) {
-  const std::string plugin = PluginPath(command.plugin, argv0);
-  int events_fd = STDERR_FILENO;
-  if (command.events) {
-    events_fd = open(command.events->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (events_fd < 0) {
-      throw Failure{"cannot open the events file " + Quoted(*command.events) + ": " +
-                    std::strerror(errno)};
+// The events file. One that is standard output or standard error already is written through
+// that descriptor: opened again, it would have an offset of its own, and the writers would
+// overwrite each other (or O_TRUNC would empty what the shell appended to).
+int EventsFile(const std::string& path) {
+  struct stat named {};
+  for (const int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+    struct stat open_file {};
+    if (stat(path.c_str(), &named) == 0 && fstat(fd, &open_file) == 0 &&
+        open_file.st_dev == named.st_dev && open_file.st_ino == named.st_ino) {
+      return fd;
     }
   }
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    throw Failure{"cannot open the events file " + Quoted(path) + ": " + std::strerror(errno)};
+  }
+  return fd;
+}
+
+int Run(const Command& command, const char* argv0) {
+  const std::string plugin = PluginPath(command.plugin, argv0);
+  const int events_fd = command.events ? EventsFile(*command.events) : STDERR_FILENO;
   if (command.clock) FixClock(*command.clock, command.clock_step.value_or(0));
-  return Supervise([&](Progress& progress) { Work(command, plugin, events_fd, progress); });
+  const Ending ending =
+      Supervise([&](Progress& progress, int) { Work(command, plugin, events_fd, progress); });
+  if (ending.kind == Ending::Kind::kFinished) return ending.code;
+  Report report;
+  report.Failed(Worded(ending));
+  if (ending.BySignal()) EndBy(ending.code);
+  return report.Status();
 }
 
 // Descriptors 0 to 2 that velk-run was started without are opened on /dev/null, as coreutils
@@ -357,18 +332,23 @@ void OpenStandardDescriptors() {
 int main(int argc, char** argv) {
   using namespace velk_run;
   OpenStandardDescriptors();
+  // Once, before any worker: how a worker tells itself from a child the plug-in forks.
+  standin::MarkOwnProcess();
   Report report;
   int status = 0;
   report.Catching([&] {
-    const Command command = ParseCommandLine({argv + 1, argv + argc});
+    if (argc > 1 && std::strcmp(argv[1], "test") == 0) {
+      status = TestScenarios(argc - 1, argv + 1, [&] { return PluginPath(std::nullopt, argv[0]); });
+      return;
+    }
+    const Command command = ParseCommandLine(argc, argv);
     if (command.help) {
       WriteOut("the usage", kUsage);
     } else if (command.version) {
       WriteOut("the version", "velk-run " VELK_VERSION "\n");
     } else if (command.decode) {
-      standin::Event decoded(nullptr);
-      decoded.RecordId(command.decode->data(), 15).RecordBytes(command.decode->data(), 15);
-      WriteOut("the decoded record", decoded.RecordFields(command.decode->data(), 15).Line());
+      WriteOut("the decoded record",
+               standin::Event(nullptr).Record(command.decode->data(), 15).Line());
     } else {
       status = Run(command, argv[0]);
     }

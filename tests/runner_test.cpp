@@ -820,11 +820,11 @@ std::vector<Case> Cases() {
           .Status(1)
           .Says("velk-run: plug-in '<faulty:throws_error>': get_providers failed: 'no providers "
                 "today'\n"),
+      // Data by the entry's name is called as the daemon would call it.
       Case("plugin_entry_is_data")
           .Args(Misbehaving({"1000"}, "data_entry"))
-          .Status(1)
-          .Says("velk-run: plug-in '<faulty:data_entry>' has no get_providers: it is data, not a "
-                "function\n"),
+          .Status(128 + SIGSEGV)
+          .Says("velk-run: the plug-in crashed (SIGSEGV) during get_providers\n"),
       // The loader's message names a symbol of 2000 bytes with an escape byte in it: shown
       // escaped and cut, like any message.
       Case("plugin_loader_message_escaped_and_cut")

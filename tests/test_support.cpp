@@ -27,28 +27,14 @@ std::vector<std::string> Journal::CallNames() const {
 
 void Journal::Clear() {
   lines_.clear();
-  answers_.clear();
-  init_setting_result_ = true;
+  answers.Clear();
   hooks_.clear();
-}
-
-void Journal::Queue(const char* call, const std::vector<bool>& results) {
-  answers_[call].insert(answers_[call].end(), results.begin(), results.end());
 }
 
 void Journal::ThrowOn(const std::string& call, int occurrence) {
   hooks_[call] = [call, occurrence](DranVDevice&) mutable {
     if (--occurrence == 0) throw std::runtime_error("scripted failure of " + call);
   };
-}
-
-bool Journal::Answer(std::string_view call) {
-  if (call == "InitSetting") return init_setting_result_;
-  const auto queued = answers_.find(call);
-  if (queued == answers_.end() || queued->second.empty()) return false;
-  const bool answer = queued->second.front();
-  queued->second.pop_front();
-  return answer;
 }
 
 void Journal::Called(std::string_view call, DranVDevice& device) {

@@ -2,7 +2,6 @@
 // captured standard output, and a fixture that records each test's calls.
 #pragma once
 
-#include <deque>
 #include <functional>
 #include <iostream>
 #include <map>
@@ -30,23 +29,22 @@ class Journal : public standin::Recorder {
   void Clear();  // forgets the lines kept and every script
 
   // Answers for the calls to come, oldest first; with none queued a call answers false.
-  void QueueReportResults(const std::vector<bool>& results) { Queue("CheckAOReport", results); }
-  void QueueBatchResults(const std::vector<bool>& batch) { Queue("DoBatchCheckThreshold", batch); }
-  void SetInitSettingResult(bool result) { init_setting_result_ = result; }
+  void QueueReportResults(const std::vector<bool>& results) {
+    answers.InTurn("CheckAOReport", results);
+  }
+  void QueueBatchResults(const std::vector<bool>& batch) {
+    answers.InTurn("DoBatchCheckThreshold", batch);
+  }
+  void SetInitSettingResult(bool result) { answers.Always("InitSetting", result); }
   // Runs in a device's service `call` once it is recorded; ThrowOn's throws at the occurrence-th.
   void OnCall(const std::string& call, Hook hook) { hooks_[call] = std::move(hook); }
   void ThrowOn(const std::string& call, int occurrence = 1);
 
   void Write(std::string_view line) override { lines_.emplace_back(line); }
-  bool Answer(std::string_view call) override;
   void Called(std::string_view call, DranVDevice& device) override;
 
  private:
-  void Queue(const char* call, const std::vector<bool>& results);
-
   std::vector<std::string> lines_;
-  std::map<std::string, std::deque<bool>, std::less<>> answers_;
-  bool init_setting_result_ = true;
   std::map<std::string, Hook, std::less<>> hooks_;
 };
 

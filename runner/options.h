@@ -1,0 +1,40 @@
+// velk-run's command lines read with getopt_long (glibc's and musl's alike): "--name=value",
+// "--name value", "--" and unambiguous abbreviations come with it; an argument that is a
+// negative number is a reading, not an option. Every mistake is one Failure with status 2.
+#pragma once
+
+#include <getopt.h>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "loader/failure.h"
+
+namespace velk_run {
+
+constexpr int kUsageError = 2;  // the command line; nothing was run
+
+velk::Failure UsageError(const std::string& message);
+
+// Calls `take` with each option's value (`options`' val, and its argument or null) in the order
+// given; returns the other arguments, those after "--" included, in order.
+std::vector<std::string> ReadOptions(int argc, char** argv, const option* options,
+                                     const std::function<void(int, const char*)>& take);
+
+// The whole text, bar surrounding blanks, as a decimal integer (signed, no "0x") in [low, high].
+std::optional<long long> ParseDecimal(std::string_view text, long long low, long long high);
+// The whole text as a decimal number from 0 to `high`, or a mistake worded with `what`.
+long long WholeNumber(const std::string& option, const std::string& text, long long high,
+                      const char* what);
+// A value given at most once.
+template <typename Value>
+void SetOnce(std::optional<Value>& option, const std::string& name, Value value) {
+  if (option) throw UsageError(name + " is given twice");
+  option = std::move(value);
+}
+
+}  // namespace velk_run

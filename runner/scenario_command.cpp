@@ -1,0 +1,193 @@
+#include "runner/scenario_command.h"
+
+#include <getopt.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+#include "host_standin/event_writer.h"
+#include "loader/failure.h"
+#include "runner/junit_report.h"
+#include "runner/options.h"
+#include "runner/report.h"
+#include "runner/scenario.h"
+#include "runner/scenario_check.h"
+#include "runner/scenario_run.h"
+#include "runner/supervisor.h"
+
+namespace velk_run {
+
+namespace {
+
+enum OptionValue { kUpdate = 256, kJUnit, kPlugin, kTimeout };
+const option kOptions[] = {{"update", no_argument, nullptr, kUpdate},
+                           {"junit", required_argument, nullptr, kJUnit},
+                           {"plugin", required_argument, nullptr, kPlugin},
+                           {"timeout", required_argument, nullptr, kTimeout},
+                           {nullptr, 0, nullptr, 0}};
+
+struct TestCommand {
+  bool update = false;
+  std::optional<std::string> junit;
+  std::optional<std::string> plugin;
+  std::optional<long long> timeout;
+  std::vector<std::string> scenarios;
+};
+
+// A scenario is run on the same machine as a plain run, and usually ends in milliseconds; under
+// an emulator a step may take seconds.
+constexpr long long kDefaultTimeout = 30;
+
+TestCommand ParseTestCommand(int argc, char** argv) {
+  TestCommand command;
+  const auto take = [&](int value, const char* text) {
+    switch (value) {
+      case kUpdate:
+        command.update = true;
+        break;
+      case kJUnit:
+        SetOnce(command.junit, "--junit", std::string(text));
+        break;
+      case kPlugin:
+        SetOnce(command.plugin, "--plugin", std::string(text));
+        break;
+      case kTimeout:
+        SetOnce(command.timeout, "--timeout",
+                WholeNumber("--timeout", text, 86400, "a whole number of seconds"));
+        break;
+      default:  // -h: velk-run's own usage says it all
+        throw UsageError("velk-run test takes no -h");
+    }
+  };
+  command.scenarios = ReadOptions(argc, argv, kOptions, take);
+  if (command.scenarios.empty()) throw UsageError("velk-run test needs a scenario file");
+  for (const std::optional<std::string>* file : {&command.junit, &command.plugin}) {
+    if (*file && (*file)->empty()) throw UsageError("velk-run test: a file, not ''");
+  }
+  if (command.timeout == 0) throw UsageError("--timeout '0' is not a whole number of seconds from 1 to 86400");
+  return command;
+}
+
+// A temporary file, gone with its last descriptor.
+int TemporaryFile(const char* what) {
+  std::FILE* file = std::tmpfile();
+  if (file == nullptr) {
+    throw velk::Failure{std::string("cannot make a temporary file for ") + what + ": " +
+                        std::strerror(errno)};
+  }
+  const int fd = dup(fileno(file));
+  std::fclose(file);
+  return fd;
+}
+
+// velk-run's failure lines in the worker's standard error, as written there.
+std::vector<std::string> FailureLines(int errors) {
+  std::vector<std::string> lines;
+  std::FILE* file = fdopen(dup(errors), "r");
+  char* line = nullptr;
+  std::size_t size = 0;
+  for (ssize_t length; file != nullptr && (length = getline(&line, &size, file)) > 0;) {
+    const std::string text(line, static_cast<std::size_t>(length) - (line[length - 1] == '\n'));
+    if (text.rfind("velk-run: ", 0) == 0) lines.push_back(velk::Escaped(text));
+  }
+  std::free(line);
+  if (file != nullptr) std::fclose(file);
+  return lines;
+}
+
+// Writes the scenario's text, if it changed, in place of the file; whether it changed.
+bool WriteBack(const Scenario& scenario) {
+  const std::string text = Laid(scenario.document);
+  if (text == scenario.text) return false;
+  const std::string temporary = scenario.path + ".velk-run-update";
+  std::FILE* file = std::fopen(temporary.c_str(), "wbe");
+  const bool written = file != nullptr && std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  if (file == nullptr || std::fclose(file) != 0 || !written || std::rename(temporary.c_str(), scenario.path.c_str()) != 0) {
+    const int error = errno;
+    std::remove(temporary.c_str());
+    throw velk::Failure{"cannot write scenario " + velk::Quoted(scenario.path) + ": " + std::strerror(error)};
+  }
+  return true;
+}
+
+// One scenario, run and checked: its differences, and whether --update wrote it.
+TestCase RunOne(const TestCommand& command, const std::string& path,
+                const std::function<std::string()>& default_plugin, bool& updated) {
+  TestCase result;
+  result.name = velk::Escaped(path);
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    Scenario scenario = ReadScenario(path);
+    const std::string plugin = command.plugin ? *command.plugin : scenario.plugin ? *scenario.plugin : default_plugin();
+    const WorkerFiles files{TemporaryFile("the log"), TemporaryFile("the worker's messages")};
+    Checker checker(scenario, command.update);
+    StepReader reader(checker, scenario.steps.size(), files.log);
+    Watch watch{[&](std::string_view chunk) { reader.Take(chunk); }, static_cast<int>(command.timeout.value_or(kDefaultTimeout))};
+    const Ending ending = Supervise([&](Progress& progress, int channel) { RunScenario(scenario, plugin, channel, files, progress); }, watch);
+    const std::size_t begun = reader.Finish();
+    std::vector<std::string> failures = FailureLines(files.errors);
+    if (ending.kind != Ending::Kind::kFinished) failures.push_back("velk-run: " + Worded(ending));
+    close(files.log);
+    close(files.errors);
+    checker.End(begun, ending.RunStatus(), failures);
+    result.differences = checker.Differences();
+    updated = command.update && WriteBack(scenario);
+    // Ctrl-C or a watchdog's signal, passed on: the user wants the run over.
+    if (ending.kind == Ending::Kind::kPassedOn) {
+      Report().Failed(Worded(ending));
+      EndBy(ending.code);
+    }
+  } catch (const velk::Failure& failure) {
+    result.differences.push_back(failure.message);
+  }
+  result.passed = result.differences.empty();
+  result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return result;
+}
+
+void Print(const std::string& text) {
+  if (std::fputs(text.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
+    throw velk::Failure{std::string("cannot write the results: ") + std::strerror(errno)};
+  }
+}
+
+}  // namespace
+
+int TestScenarios(int argc, char** argv, const std::function<std::string()>& default_plugin) {
+  const TestCommand command = ParseTestCommand(argc, argv);
+  std::vector<TestCase> cases;
+  std::size_t updated_files = 0;
+  std::size_t updated_passed = 0;  // updated, and nothing else to say
+  for (const std::string& path : command.scenarios) {
+    bool updated = false;
+    cases.push_back(RunOne(command, path, default_plugin, updated));
+    updated_files += updated;
+    updated_passed += updated && cases.back().passed;
+    const TestCase& done = cases.back();
+    std::string said = (!done.passed ? "FAIL " : updated ? "UPDATED " : "PASS ") + done.name + "\n";
+    for (const std::string& line : done.differences) said += "  " + line + "\n";
+    if (updated && !done.passed) said += "  its expectations were written as seen all the same\n";
+    Print(said);
+  }
+  const std::size_t passed = std::count_if(cases.begin(), cases.end(), [](const TestCase& c) { return c.passed; });
+  std::string counts = std::to_string(passed - updated_passed) + " passed, " + std::to_string(cases.size() - passed) + " failed";
+  if (command.update) counts += ", " + std::to_string(updated_files) + " updated";
+  Print(counts + "\n");
+  if (command.junit) {
+    std::FILE* file = std::fopen(command.junit->c_str(), "we");
+    const std::string report = JUnitReport(cases);
+    const bool written = file != nullptr && std::fwrite(report.data(), 1, report.size(), file) == report.size();
+    if (file == nullptr || std::fclose(file) != 0 || !written) {
+      throw velk::Failure{"cannot write the JUnit report " + velk::Quoted(*command.junit) + ": " + std::strerror(errno)};
+    }
+  }
+  return passed == cases.size() ? 0 : velk::kFailed;
+}
+
+}  // namespace velk_run
