@@ -42,6 +42,10 @@ std::optional<double> NumberOf(const Value& value) {
   return std::nullopt;
 }
 
+std::string Answers(std::size_t count) {
+  return std::to_string(count) + (count == 1 ? " answer" : " answers");
+}
+
 bool IsInteger(const Value& value) { return value.IsInt64() || value.IsUint64(); }
 
 const Value* MemberOf(const Value& object, const char* name) {
@@ -143,8 +147,8 @@ void Checker::CountAnswers(const std::string& step,
     const auto listed = scenario_.in_turn.find(call);
     if (listed != scenario_.in_turn.end() && ++calls_[call] > listed->second.size()) {
       Differ(step + ": event " + std::to_string(k + 1) + " " + call +
-             ": a call past the end of the " + std::to_string(listed->second.size()) +
-             " answers of host." + call);
+             ": a call past the end of host." + call + ", a list of " +
+             Answers(listed->second.size()));
     }
   }
 }
@@ -225,8 +229,8 @@ void Checker::End(std::size_t begun, int status, const std::vector<std::string>&
   for (const auto& [call, answers] : scenario_.in_turn) {
     const std::size_t used = std::min(calls_[call], answers.size());
     if (used < answers.size()) {
-      Differ("end: " + std::to_string(answers.size() - used) + " of the " +
-             std::to_string(answers.size()) + " answers of host." + call + " left unused");
+      Differ("end: host." + call + " has " + Answers(answers.size() - used) +
+             " left unused, of " + std::to_string(answers.size()));
     }
   }
   if (update_) {

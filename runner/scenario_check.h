@@ -63,9 +63,9 @@ constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 std::vector<std::pair<std::size_t, std::size_t>> Align(
     std::size_t expected, std::size_t seen, const std::function<bool(std::size_t, std::size_t)>& same);
 
-// The scenario's text as --update writes it: two blanks an indent and a member a line, but on
-// one line a list of numbers or truth values, an object of plain values, and an object in a
-// list (an event, a step) whose members are plain values or lists of them.
+// The scenario's text as --update writes it: two blanks an indent and a member a line, but on one
+// line a list of plain values and an object whose members all go on one line, where it fits in
+// 80 columns or is in a list (an event, a step).
 std::string Laid(const rapidjson::Value& value);
 
 }  // namespace velk_run

@@ -89,6 +89,7 @@ int TemporaryFile(const char* what) {
 // velk-run's failure lines in the worker's standard error, as written there.
 std::vector<std::string> FailureLines(int errors) {
   std::vector<std::string> lines;
+  lseek(errors, 0, SEEK_SET);  // the worker's writes left the offset at their end
   std::FILE* file = fdopen(dup(errors), "r");
   char* line = nullptr;
   std::size_t size = 0;

@@ -4,6 +4,9 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include <optional>
+#include <utility>
+
 #include "runner/scenario_check.h"
 
 namespace velk_run {
@@ -12,53 +15,58 @@ namespace {
 
 using rapidjson::Value;
 
-bool IsPlain(const Value& value) { return !value.IsObject() && !value.IsArray(); }
+// How wide a line of values may be; an object in a list (an event, a step) may be wider.
+constexpr std::size_t kWidth = 80;
 
-bool OnOneLine(const Value& value, bool in_a_list) {
-  if (value.IsArray()) {
-    return std::all_of(value.Begin(), value.End(),
-                       [](const Value& each) { return each.IsNumber() || each.IsBool(); });
-  }
-  if (!value.IsObject()) return true;
-  for (const auto& member : value.GetObject()) {
-    const bool list_of_plain =
-        member.value.IsArray() && std::all_of(member.value.Begin(), member.value.End(), IsPlain);
-    if (!IsPlain(member.value) && !(in_a_list && list_of_plain)) return false;
-  }
-  return true;
+std::string Plain(const Value& value) {
+  rapidjson::StringBuffer text;
+  rapidjson::Writer<rapidjson::StringBuffer> writer(text);
+  value.Accept(writer);
+  return std::string(text.GetString(), text.GetSize());
 }
 
-// `value` at `indent`; inside a value on one line (`in_one_line`), all on that line.
-void Lay(const Value& value, bool in_a_list, bool in_one_line, const std::string& indent,
-         std::string& text) {
-  if (IsPlain(value)) {
-    rapidjson::StringBuffer plain;
-    rapidjson::Writer<rapidjson::StringBuffer> writer(plain);
-    value.Accept(writer);
-    text.append(plain.GetString(), plain.GetSize());
+// `value` on one line, where it may go on one: a plain value; a list of plain values that fits
+// the width; an object whose members all go on one line, in a list or where it fits.
+std::optional<std::string> OneLine(const Value& value, bool in_a_list) {
+  if (!value.IsObject() && !value.IsArray()) return Plain(value);
+  std::string text = value.IsObject() ? "{" : "[";
+  if (value.IsArray()) {
+    for (const Value& each : value.GetArray()) {
+      if (each.IsObject() || each.IsArray()) return std::nullopt;
+      text += (text.size() > 1 ? ", " : "") + Plain(each);
+    }
+  } else {
+    for (const auto& member : value.GetObject()) {
+      const std::optional<std::string> inner = OneLine(member.value, false);
+      if (!inner) return std::nullopt;
+      text += (text.size() > 1 ? ", " : "") + Plain(member.name) + ": " + *inner;
+    }
+  }
+  text += value.IsObject() ? "}" : "]";
+  if (text.size() > kWidth && !(in_a_list && value.IsObject())) return std::nullopt;
+  return text;
+}
+
+void Lay(const Value& value, bool in_a_list, const std::string& indent, std::string& text) {
+  if (const std::optional<std::string> line = OneLine(value, in_a_list)) {
+    text += *line;
     return;
   }
-  const bool one_line = in_one_line || OnOneLine(value, in_a_list) || value.Empty();
-  const std::string inner = one_line ? "" : indent + "  ";
-  const std::string between = one_line ? ", " : ",\n" + inner;
-  text += value.IsObject() ? "{" : "[";
-  if (!one_line) text += "\n" + inner;
+  const std::string inner = indent + "  ";
+  text += value.IsObject() ? "{\n" : "[\n";
   bool first = true;
   if (value.IsObject()) {
     for (const auto& member : value.GetObject()) {
-      if (!std::exchange(first, false)) text += between;
-      Lay(member.name, false, one_line, inner, text);
-      text += ": ";
-      Lay(member.value, false, one_line, inner, text);
+      text += (std::exchange(first, false) ? "" : ",\n") + inner + Plain(member.name) + ": ";
+      Lay(member.value, false, inner, text);
     }
   } else {
     for (const Value& each : value.GetArray()) {
-      if (!std::exchange(first, false)) text += between;
-      Lay(each, true, one_line, inner, text);
+      text += (std::exchange(first, false) ? "" : ",\n") + inner;
+      Lay(each, true, inner, text);
     }
   }
-  if (!one_line) text += "\n" + indent;
-  text += value.IsObject() ? "}" : "]";
+  text += "\n" + indent + (value.IsObject() ? "}" : "]");
 }
 
 // Sets `object`'s member `name` to `value`, adding it at the end where it is new.
@@ -75,7 +83,7 @@ void Set(Value& object, const char* name, Value value, rapidjson::Document::Allo
 
 std::string Laid(const Value& value) {
   std::string text;
-  Lay(value, false, false, "", text);
+  Lay(value, false, "", text);
   return text + "\n";
 }
 
