@@ -23,6 +23,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
   void Finalize() override {
     ConsoleReporter::Finalize();
     Ratio("BM_RunnerReading", "BM_Round", "velk-run per reading / bare round", 20);
+    Ratio("BM_ScenarioTest", "BM_SeparateRuns",
+          "velk-run test over 200 scenarios / 200 velk-run runs of their readings", 1);
   }
 
  private:

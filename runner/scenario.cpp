@@ -218,7 +218,7 @@ void ReadTopLevel(Scenario& scenario) {
   const Value* steps = members.Take("steps");
   if (steps != nullptr && !steps->IsArray()) members.Wrong("steps", "a list");
   for (const Value* step = steps ? steps->Begin() : nullptr; steps && step != steps->End(); ++step) {
-    scenario.steps.push_back(ReadStep(*step, scenario.steps.size() + 1));
+    ReadStep(*step, ++scenario.steps);  // checked now, read again as it runs
   }
   if (const Value* end = members.Take("end")) {
     Members ending(*end, "end");
@@ -233,6 +233,14 @@ void ReadTopLevel(Scenario& scenario) {
 }
 
 }  // namespace
+
+Step StepOf(const Scenario& scenario, std::size_t number) {
+  return ReadStep(scenario.document["steps"][static_cast<rapidjson::SizeType>(number - 1)], number);
+}
+
+std::string StepName(const Scenario& scenario, std::size_t number) {
+  return number == 0 ? "configure" : StepOf(scenario, number).name;
+}
 
 rapidjson::Value* ExpectOf(Scenario& scenario, std::size_t number) {
   Value& top = scenario.document;

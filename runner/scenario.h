@@ -42,10 +42,17 @@ struct Scenario {
   std::map<std::string, bool> always;                // host answers given as true or false
   std::map<std::string, std::vector<bool>> in_turn;  // and as lists
   standin::HostState holds;                          // before the first round
-  std::vector<Step> steps;
+  // The steps stay in the document, which holds them in a quarter of the memory that Steps
+  // take: a scenario of many readings takes little more than its file.
+  std::size_t steps = 0;
   int end_status = 0;
   std::optional<std::string> end_says;
 };
+
+// Step `number` (1 on) of a scenario that ReadScenario read, and so checked.
+Step StepOf(const Scenario& scenario, std::size_t number);
+// The name of step `number`, 0 naming the configuration.
+std::string StepName(const Scenario& scenario, std::size_t number);
 
 // What step `number` must show (0: the configuration; 1 on: the steps), null where it says
 // nothing: its "expect" in the document.

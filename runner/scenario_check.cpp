@@ -154,7 +154,7 @@ void Checker::CountAnswers(const std::string& step,
 }
 
 void Checker::Step(std::size_t number, const StepSeen& seen) {
-  const std::string name = number == 0 ? "configure" : scenario_.steps[number - 1].name;
+  const std::string name = StepName(scenario_, number);
   std::vector<rapidjson::Document> events(seen.events.size());
   for (std::size_t k = 0; k < seen.events.size(); ++k) {
     events[k].Parse<rapidjson::kParseFullPrecisionFlag>(seen.events[k].data(),
@@ -223,8 +223,8 @@ void Checker::Compare(const std::string& step, const Value& expect, const StepSe
 }
 
 void Checker::End(std::size_t begun, int status, const std::vector<std::string>& failures) {
-  for (std::size_t k = begun; k < scenario_.steps.size(); ++k) {
-    Differ(scenario_.steps[k].name + ": not reached");
+  for (std::size_t number = begun + 1; number <= scenario_.steps; ++number) {
+    Differ(StepName(scenario_, number) + ": not reached");
   }
   for (const auto& [call, answers] : scenario_.in_turn) {
     const std::size_t used = std::min(calls_[call], answers.size());

@@ -128,7 +128,7 @@ TestCase RunOne(const TestCommand& command, const std::string& path,
     const std::string plugin = command.plugin ? *command.plugin : scenario.plugin ? *scenario.plugin : default_plugin();
     const WorkerFiles files{TemporaryFile("the log"), TemporaryFile("the worker's messages")};
     Checker checker(scenario, command.update);
-    StepReader reader(checker, scenario.steps.size(), files.log);
+    StepReader reader(checker, scenario.steps, files.log);
     Watch watch{[&](std::string_view chunk) { reader.Take(chunk); }, static_cast<int>(command.timeout.value_or(kDefaultTimeout))};
     const Ending ending = Supervise([&](Progress& progress, int channel) { RunScenario(scenario, plugin, channel, files, progress); }, watch);
     const std::size_t begun = reader.Finish();

@@ -48,8 +48,8 @@ void RunScenario(const Scenario& scenario, const std::string& plugin, int channe
     scenario.holds.HeldBy(session.Device());
     session.Configure(scenario.data_id, scenario.config, "the configuration");
     StepEnded(channel, 0, 0.0f, session.Device());
-    for (std::size_t k = 0; k < scenario.steps.size(); ++k) {
-      const Step& step = scenario.steps[k];
+    for (std::size_t number = 1; number <= scenario.steps; ++number) {
+      const Step step = StepOf(scenario, number);
       if (step.holds) step.holds->HeldBy(session.Device());
       float value = RecordValue(step.record);
       if (step.reading) {
@@ -57,7 +57,7 @@ void RunScenario(const Scenario& scenario, const std::string& plugin, int channe
       } else {
         session.Restore(step.record, step.name);
       }
-      StepEnded(channel, k + 1, value, session.Device());
+      StepEnded(channel, number, value, session.Device());
     }
   });
   report.Catching([&] { session.Close(); });
