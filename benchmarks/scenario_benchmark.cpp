@@ -38,7 +38,8 @@ class Folder {
     files_.push_back(path_ + "/" + std::to_string(files_.size()) + ".json");
     std::ofstream file(files_.back());
     file << "{\"clock\": \"" << kClock << "\", \"steps\": [";
-    for (int i = 0; i < readings; ++i) file << (i ? ", " : "") << "{\"reading\": " << 1000 + i % 1000 << "}";
+    for (int i = 0; i < readings; ++i)
+      file << (i ? ", " : "") << "{\"reading\": " << 1000 + i % 1000 << "}";
     file << "]}\n";
     return files_.back();
   }
@@ -102,7 +103,12 @@ void BM_ScenarioMemory(benchmark::State& state) {
   state.counters["max_rss_kib"] = static_cast<double>(usage.ru_maxrss);
   state.counters["file_kib"] = static_cast<double>(file.st_size) / 1024;
 }
-BENCHMARK(BM_ScenarioMemory)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_ScenarioMemory)
+    ->Arg(1000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1);
 
 }  // namespace
 }  // namespace velk_bench

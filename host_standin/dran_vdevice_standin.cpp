@@ -30,7 +30,8 @@ void Record(DranVDevice* device, const char* call, Arguments arguments) {
 
 bool Answer(const char* call) {
   Recorder* recorder = Recorder::Current();
-  return recorder != nullptr ? recorder->answers.Next(call) : call == std::string_view("InitSetting");
+  return recorder != nullptr ? recorder->answers.Next(call)
+                             : call == std::string_view("InitSetting");
 }
 
 }  // namespace
@@ -108,9 +109,8 @@ bool DranVDevice::DoBatchCheckThreshold(const std::vector<rule_value>& rules) {
 
 Result<&DranVDevice::SaveDeviceHistory> DranVDevice::SaveDeviceHistory(const unsigned char* data,
                                                                        unsigned int length) {
-  Record(this, "SaveDeviceHistory", [&](Event& event) {
-    event.Record(data, length).Int("length", length);
-  });
+  Record(this, "SaveDeviceHistory",
+         [&](Event& event) { event.Record(data, length).Int("length", length); });
   return static_cast<Result<&DranVDevice::SaveDeviceHistory>>(true);
 }
 

@@ -116,7 +116,8 @@ std::string Event::Line() const {
   const std::string_view values(values_.GetString(), values_.GetSize());
   for (std::size_t i = 0; i < members_.size(); ++i) {
     const std::size_t end = i + 1 < members_.size() ? members_[i + 1].start : values.size();
-    written.emplace_back(members_[i].name, values.substr(members_[i].start, end - members_[i].start));
+    written.emplace_back(members_[i].name,
+                         values.substr(members_[i].start, end - members_[i].start));
   }
   std::sort(written.begin(), written.end());
   std::string line = "{";

@@ -21,12 +21,14 @@ std::string Mistake(int returned, const char* argument, const option* options) {
   for (const option* o = options; optopt != 0 && o->name != nullptr; ++o) {
     if (o->val == optopt) return NameOf(optopt, options) + " takes no value";
   }
-  if (optopt != 0) return "unknown option " + velk::Quoted(std::string("-") + static_cast<char>(optopt));
+  if (optopt != 0)
+    return "unknown option " + velk::Quoted(std::string("-") + static_cast<char>(optopt));
   const std::string_view given = std::string_view(argument).substr(2);
   const std::string_view name = given.substr(0, given.find('='));
   std::string matches;
   for (const option* o = options; !name.empty() && o->name != nullptr; ++o) {
-    if (std::string_view(o->name).substr(0, name.size()) == name) matches += std::string(matches.empty() ? "" : ", ") + "--" + o->name;
+    if (std::string_view(o->name).substr(0, name.size()) == name)
+      matches += std::string(matches.empty() ? "" : ", ") + "--" + o->name;
   }
   if (matches.find(',') != std::string::npos) {
     return "ambiguous option " + velk::Quoted(argument, velk::kShownInput) + " (" + matches + ")";

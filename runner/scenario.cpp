@@ -66,9 +66,9 @@ class Members {
 std::string Text(const Value& value) { return {value.GetString(), value.GetStringLength()}; }
 
 bool IsNumber(const Value& value) {
-  return value.IsNumber() || (value.IsString() && (Text(value) == "NaN" ||
-                                                   Text(value) == "Infinity" ||
-                                                   Text(value) == "-Infinity"));
+  return value.IsNumber() ||
+         (value.IsString() &&
+          (Text(value) == "NaN" || Text(value) == "Infinity" || Text(value) == "-Infinity"));
 }
 
 // The host's state (ao_keys, ao_values) named in `members`, if either is; the one absent is
@@ -129,7 +129,7 @@ void CheckExpect(const Value& expect, const std::string& where, bool of_a_step) 
   }
   // Each member of "log" a line, of "events" an object.
   const std::pair<const char*, rapidjson::Type> lists[] = {{"log", rapidjson::kStringType},
-                                                          {"events", rapidjson::kObjectType}};
+                                                           {"events", rapidjson::kObjectType}};
   for (const auto& [name, kind] : lists) {
     const Value* list = members.Take(name);
     const auto is_kind = [kind = kind](const Value& each) { return each.GetType() == kind; };
@@ -197,14 +197,17 @@ void ReadTopLevel(Scenario& scenario) {
     scenario.config = ReadConfigMember(*config, scenario.path);
   }
   const Value* clock = members.Take("clock");
-  if (clock != nullptr && !clock->IsString()) members.Wrong("clock", "a local time 'YYYY-MM-DD HH:MM:SS'");
+  if (clock != nullptr && !clock->IsString())
+    members.Wrong("clock", "a local time 'YYYY-MM-DD HH:MM:SS'");
   std::string why;
   const std::optional<std::time_t> moment = LocalTime(clock ? Text(*clock) : kScenarioClock, why);
   if (!moment) throw Fault{"'clock' " + velk::Quoted(Text(*clock), velk::kShownInput) + " " + why};
   scenario.clock = *moment;
-  scenario.clock_step = members.Integer("clock_step", 0, INT_MAX, 0, "a whole number of seconds from 0 to 2147483647");
+  scenario.clock_step = members.Integer("clock_step", 0, INT_MAX, 0,
+                                        "a whole number of seconds from 0 to 2147483647");
   if (const Value* tolerance = members.Take("tolerance")) {
-    if (!tolerance->IsNumber() || tolerance->GetDouble() < 0) members.Wrong("tolerance", "a number, 0 or more");
+    if (!tolerance->IsNumber() || tolerance->GetDouble() < 0)
+      members.Wrong("tolerance", "a number, 0 or more");
     scenario.tolerance = tolerance->GetDouble();
   }
   if (const Value* host = members.Take("host")) ReadHost(*host, scenario);
@@ -217,12 +220,14 @@ void ReadTopLevel(Scenario& scenario) {
   }
   const Value* steps = members.Take("steps");
   if (steps != nullptr && !steps->IsArray()) members.Wrong("steps", "a list");
-  for (const Value* step = steps ? steps->Begin() : nullptr; steps && step != steps->End(); ++step) {
+  for (const Value* step = steps ? steps->Begin() : nullptr; steps && step != steps->End();
+       ++step) {
     ReadStep(*step, ++scenario.steps);  // checked now, read again as it runs
   }
   if (const Value* end = members.Take("end")) {
     Members ending(*end, "end");
-    scenario.end_status = static_cast<int>(ending.Integer("status", 0, 255, 0, "an exit status from 0 to 255"));
+    scenario.end_status =
+        static_cast<int>(ending.Integer("status", 0, 255, 0, "an exit status from 0 to 255"));
     if (const Value* says = ending.Take("says")) {
       if (!says->IsString()) ending.Wrong("says", "a text");
       scenario.end_says = Text(*says);
@@ -247,7 +252,8 @@ rapidjson::Value* ExpectOf(Scenario& scenario, std::size_t number) {
   const char* holder = number == 0 ? "configure" : "steps";
   const auto found = top.FindMember(holder);
   if (found == top.MemberEnd()) return nullptr;
-  Value& object = number == 0 ? found->value : found->value[static_cast<rapidjson::SizeType>(number - 1)];
+  Value& object =
+      number == 0 ? found->value : found->value[static_cast<rapidjson::SizeType>(number - 1)];
   const auto expect = object.FindMember("expect");
   return expect == object.MemberEnd() ? nullptr : &expect->value;
 }
@@ -259,13 +265,16 @@ Scenario ReadScenario(const std::string& path) {
   scenario.text = velk::ReadText(path, kMaxScenarioBytes, named);
   const std::string& text = scenario.text;
   try {
-    constexpr unsigned kFlags = rapidjson::kParseValidateEncodingFlag | rapidjson::kParseFullPrecisionFlag;
+    constexpr unsigned kFlags =
+        rapidjson::kParseValidateEncodingFlag | rapidjson::kParseFullPrecisionFlag;
     scenario.document.Parse<kFlags>(text.data(), text.size());
     if (scenario.document.HasParseError()) {
       const std::size_t at = scenario.document.GetErrorOffset();
       const std::size_t line_start = text.rfind('\n', at == 0 ? 0 : at - 1) + 1;  // npos + 1 is 0
-      throw Fault{"not JSON: " + std::string(rapidjson::GetParseError_En(scenario.document.GetParseError())) +
-                  " (line " + std::to_string(std::count(text.begin(), text.begin() + at, '\n') + 1) +
+      throw Fault{"not JSON: " +
+                  std::string(rapidjson::GetParseError_En(scenario.document.GetParseError())) +
+                  " (line " +
+                  std::to_string(std::count(text.begin(), text.begin() + at, '\n') + 1) +
                   ", column " + std::to_string(at - line_start + 1) + ")"};
     }
     ReadTopLevel(scenario);

@@ -182,7 +182,9 @@ void Checker::Compare(const std::string& step, const Value& expect, const StepSe
     }
   }
   if (const Value* log = MemberOf(expect, "log")) {
-    const auto same = [&](std::size_t i, std::size_t j) { return TextOf((*log)[i]) == seen.log[j]; };
+    const auto same = [&](std::size_t i, std::size_t j) {
+      return TextOf((*log)[i]) == seen.log[j];
+    };
     for (const auto& [i, j] : Align(log->Size(), seen.log.size(), same)) {
       const std::string expected = i == kNone ? "" : velk::Quoted(TextOf((*log)[i]));
       const std::string shown = j == kNone ? "" : velk::Quoted(seen.log[j]);
@@ -191,8 +193,8 @@ void Checker::Compare(const std::string& step, const Value& expect, const StepSe
       } else if (i == kNone) {
         Differ(step + ": extra log line " + std::to_string(j + 1) + ": " + shown);
       } else if (!same(i, j)) {
-        Differ(step + ": log line " + std::to_string(j + 1) + ": expected " + expected +
-               ", seen " + shown);
+        Differ(step + ": log line " + std::to_string(j + 1) + ": expected " + expected + ", seen " +
+               shown);
       }
     }
   }
@@ -229,8 +231,8 @@ void Checker::End(std::size_t begun, int status, const std::vector<std::string>&
   for (const auto& [call, answers] : scenario_.in_turn) {
     const std::size_t used = std::min(calls_[call], answers.size());
     if (used < answers.size()) {
-      Differ("end: host." + call + " has " + Answers(answers.size() - used) +
-             " left unused, of " + std::to_string(answers.size()));
+      Differ("end: host." + call + " has " + Answers(answers.size() - used) + " left unused, of " +
+             std::to_string(answers.size()));
     }
   }
   if (update_) {

@@ -61,7 +61,8 @@ class Checker {
 // missing or an extra one). Each pair is (expected, seen), with kNone for the side without one.
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 std::vector<std::pair<std::size_t, std::size_t>> Align(
-    std::size_t expected, std::size_t seen, const std::function<bool(std::size_t, std::size_t)>& same);
+    std::size_t expected, std::size_t seen,
+    const std::function<bool(std::size_t, std::size_t)>& same);
 
 // The scenario's text as --update writes it: two blanks an indent and a member a line, but on one
 // line a list of plain values and an object whose members all go on one line, where it fits in

@@ -70,7 +70,8 @@ TestCommand ParseTestCommand(int argc, char** argv) {
   for (const std::optional<std::string>* file : {&command.junit, &command.plugin}) {
     if (*file && (*file)->empty()) throw UsageError("velk-run test: a file, not ''");
   }
-  if (command.timeout == 0) throw UsageError("--timeout '0' is not a whole number of seconds from 1 to 86400");
+  if (command.timeout == 0)
+    throw UsageError("--timeout '0' is not a whole number of seconds from 1 to 86400");
   return command;
 }
 
@@ -108,11 +109,14 @@ bool WriteBack(const Scenario& scenario) {
   if (text == scenario.text) return false;
   const std::string temporary = scenario.path + ".velk-run-update";
   std::FILE* file = std::fopen(temporary.c_str(), "wbe");
-  const bool written = file != nullptr && std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  if (file == nullptr || std::fclose(file) != 0 || !written || std::rename(temporary.c_str(), scenario.path.c_str()) != 0) {
+  const bool written =
+      file != nullptr && std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  if (file == nullptr || std::fclose(file) != 0 || !written ||
+      std::rename(temporary.c_str(), scenario.path.c_str()) != 0) {
     const int error = errno;
     std::remove(temporary.c_str());
-    throw velk::Failure{"cannot write scenario " + velk::Quoted(scenario.path) + ": " + std::strerror(error)};
+    throw velk::Failure{"cannot write scenario " + velk::Quoted(scenario.path) + ": " +
+                        std::strerror(error)};
   }
   return true;
 }
@@ -125,12 +129,18 @@ TestCase RunOne(const TestCommand& command, const std::string& path,
   const auto start = std::chrono::steady_clock::now();
   try {
     Scenario scenario = ReadScenario(path);
-    const std::string plugin = command.plugin ? *command.plugin : scenario.plugin ? *scenario.plugin : default_plugin();
+    const std::string plugin = command.plugin    ? *command.plugin
+                               : scenario.plugin ? *scenario.plugin
+                                                 : default_plugin();
     const WorkerFiles files{TemporaryFile("the log"), TemporaryFile("the worker's messages")};
     Checker checker(scenario, command.update);
     StepReader reader(checker, scenario.steps, files.log);
-    Watch watch{[&](std::string_view chunk) { reader.Take(chunk); }, static_cast<int>(command.timeout.value_or(kDefaultTimeout))};
-    const Ending ending = Supervise([&](Progress& progress, int channel) { RunScenario(scenario, plugin, channel, files, progress); }, watch);
+    Watch watch{[&](std::string_view chunk) { reader.Take(chunk); },
+                static_cast<int>(command.timeout.value_or(kDefaultTimeout))};
+    const Ending ending =
+        Supervise([&](Progress& progress,
+                      int channel) { RunScenario(scenario, plugin, channel, files, progress); },
+                  watch);
     const std::size_t begun = reader.Finish();
     std::vector<std::string> failures = FailureLines(files.errors);
     if (ending.kind != Ending::Kind::kFinished) failures.push_back("velk-run: " + Worded(ending));
@@ -176,16 +186,20 @@ int TestScenarios(int argc, char** argv, const std::function<std::string()>& def
     if (updated && !done.passed) said += "  its expectations were written as seen all the same\n";
     Print(said);
   }
-  const std::size_t passed = std::count_if(cases.begin(), cases.end(), [](const TestCase& c) { return c.passed; });
-  std::string counts = std::to_string(passed - updated_passed) + " passed, " + std::to_string(cases.size() - passed) + " failed";
+  const std::size_t passed =
+      std::count_if(cases.begin(), cases.end(), [](const TestCase& c) { return c.passed; });
+  std::string counts = std::to_string(passed - updated_passed) + " passed, " +
+                       std::to_string(cases.size() - passed) + " failed";
   if (command.update) counts += ", " + std::to_string(updated_files) + " updated";
   Print(counts + "\n");
   if (command.junit) {
     std::FILE* file = std::fopen(command.junit->c_str(), "we");
     const std::string report = JUnitReport(cases);
-    const bool written = file != nullptr && std::fwrite(report.data(), 1, report.size(), file) == report.size();
+    const bool written =
+        file != nullptr && std::fwrite(report.data(), 1, report.size(), file) == report.size();
     if (file == nullptr || std::fclose(file) != 0 || !written) {
-      throw velk::Failure{"cannot write the JUnit report " + velk::Quoted(*command.junit) + ": " + std::strerror(errno)};
+      throw velk::Failure{"cannot write the JUnit report " + velk::Quoted(*command.junit) + ": " +
+                          std::strerror(errno)};
     }
   }
   return passed == cases.size() ? 0 : velk::kFailed;

@@ -28,7 +28,8 @@ struct WorkerFiles {
 
 class StepReader {
  public:
-  StepReader(Checker& checker, std::size_t steps, int log) : checker_(checker), steps_(steps), log_(log) {}
+  StepReader(Checker& checker, std::size_t steps, int log)
+      : checker_(checker), steps_(steps), log_(log) {}
   void Take(std::string_view chunk);  // what came on the channel
   // The worker has ended; the step it was in did not end. How many steps it began.
   std::size_t Finish();

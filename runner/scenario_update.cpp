@@ -93,7 +93,8 @@ void Checker::Update(std::size_t number, const StepSeen& seen,
   Value& top = scenario_.document;
   // The configuration has expectations only where the scenario has "configure".
   if (number == 0 && !top.HasMember("configure")) return;
-  Value& holder = number == 0 ? top["configure"] : top["steps"][static_cast<rapidjson::SizeType>(number - 1)];
+  Value& holder =
+      number == 0 ? top["configure"] : top["steps"][static_cast<rapidjson::SizeType>(number - 1)];
   const bool all = !holder.HasMember("expect");
   if (all) holder.AddMember("expect", Value(rapidjson::kObjectType), alloc);
   Value& expect = holder["expect"];
@@ -108,7 +109,8 @@ void Checker::Update(std::size_t number, const StepSeen& seen,
   }
   if (named("log")) {
     Value log(rapidjson::kArrayType);
-    for (const std::string& line : seen.log) log.PushBack(Value(line.data(), static_cast<rapidjson::SizeType>(line.size()), alloc), alloc);
+    for (const std::string& line : seen.log)
+      log.PushBack(Value(line.data(), static_cast<rapidjson::SizeType>(line.size()), alloc), alloc);
     Set(expect, "log", std::move(log), alloc);
   }
   if (!named("events")) return;
@@ -116,7 +118,9 @@ void Checker::Update(std::size_t number, const StepSeen& seen,
   // and one seen that was not expected comes whole.
   Value updated(rapidjson::kArrayType);
   const Value* before = expect.HasMember("events") ? &expect["events"] : nullptr;
-  const auto same = [&](std::size_t i, std::size_t j) { return SameEvent((*before)[i], events[j]); };
+  const auto same = [&](std::size_t i, std::size_t j) {
+    return SameEvent((*before)[i], events[j]);
+  };
   for (const auto& [i, j] : Align(before ? before->Size() : 0, events.size(), same)) {
     if (j == kNone) continue;
     if (i == kNone) {

@@ -53,6 +53,45 @@ bool ReadChannel(int fd, const Watch& watch) {
   return true;
 }
 
+// The worker's end: its status as waitpid gave it, the first signal velk-run passed on, and
+// how long it had been silent where velk-run killed it for that.
+struct Waited {
+  int status = 0;
+  int sent = 0;
+  int silent_seconds = 0;
+};
+
+// Waits for the worker's end, reading the channel (-1: none) as it comes and passing on the
+// signals that `signals` (a signalfd) receives; the channel is left open for the last of it.
+Waited WaitFor(pid_t worker, int signals, int& channel, const Watch& watch,
+               const Progress& progress) {
+  Waited waited;
+  for (;;) {
+    pollfd watched[2] = {{signals, POLLIN, 0}, {channel, POLLIN, 0}};
+    const bool timed = watch.silence_seconds > 0 && waited.silent_seconds == 0;
+    const int timeout = timed ? watch.silence_seconds * 1000 : -1;
+    if (poll(watched, channel >= 0 ? 2 : 1, timeout) == 0) {
+      waited.silent_seconds = watch.silence_seconds;
+      kill(worker, SIGKILL);
+    }
+    if (watched[1].revents != 0 && !ReadChannel(channel, watch)) {
+      close(channel);
+      channel = -1;
+    }
+    signalfd_siginfo info{};
+    if ((watched[0].revents & POLLIN) == 0 || read(signals, &info, sizeof(info)) != sizeof(info)) {
+      continue;
+    }
+    const int signal = static_cast<int>(info.ssi_signo);
+    if (signal == SIGCHLD && Ended(worker, waited.status, progress)) return waited;
+    if (signal != SIGCHLD) {
+      if (waited.sent == 0) waited.sent = signal;
+      kill(worker, signal);
+      kill(worker, SIGCONT);  // a stopped worker takes it only once it goes on
+    }
+  }
+}
+
 }  // namespace
 
 Ending Supervise(const std::function<void(Progress&, int channel)>& work, const Watch& watch) {
@@ -64,15 +103,15 @@ Ending Supervise(const std::function<void(Progress&, int channel)>& work, const 
   // those that end no process. They and SIGCHLD are blocked before the worker starts, so that
   // none comes unseen; the worker gets the mask velk-run started with. An ignored SIGCHLD would
   // take the worker's end away before it could be waited for.
-  sigset_t waited;
-  sigfillset(&waited);
+  sigset_t passed_on;
+  sigfillset(&passed_on);
   for (const int kept : {SIGKILL, SIGSTOP, SIGCONT, SIGTSTP, SIGTTIN, SIGTTOU, SIGURG, SIGWINCH}) {
-    sigdelset(&waited, kept);
+    sigdelset(&passed_on, kept);
   }
   signal(SIGCHLD, SIG_DFL);
   sigset_t original;
-  sigprocmask(SIG_BLOCK, &waited, &original);
-  const int signals = signalfd(-1, &waited, SFD_CLOEXEC);
+  sigprocmask(SIG_BLOCK, &passed_on, &original);
+  const int signals = signalfd(-1, &passed_on, SFD_CLOEXEC);
   int channel[2] = {-1, -1};
   if (signals < 0) throw SystemFailure("wait for signals");
   if (watch.channel && pipe2(channel, O_CLOEXEC) != 0) throw SystemFailure("make a channel");
@@ -91,33 +130,7 @@ Ending Supervise(const std::function<void(Progress&, int channel)>& work, const 
     _exit(velk::kFailed);  // not reached: the worker ends its process itself
   }
   if (channel[1] >= 0) close(channel[1]);
-  int sent = 0;
-  int silent_seconds = 0;
-  int status = 0;
-  for (;;) {
-    pollfd watched[2] = {{signals, POLLIN, 0}, {channel[0], POLLIN, 0}};
-    const bool timed = watch.silence_seconds > 0 && silent_seconds == 0;
-    const int ready = poll(watched, channel[0] >= 0 ? 2 : 1, timed ? watch.silence_seconds * 1000 : -1);
-    if (ready == 0) {
-      silent_seconds = watch.silence_seconds;
-      kill(worker, SIGKILL);
-    }
-    if (watched[1].revents != 0 && !ReadChannel(channel[0], watch)) {
-      close(channel[0]);
-      channel[0] = -1;
-    }
-    signalfd_siginfo info{};
-    if ((watched[0].revents & POLLIN) == 0 || read(signals, &info, sizeof(info)) != sizeof(info)) {
-      continue;
-    }
-    const int signal = static_cast<int>(info.ssi_signo);
-    if (signal == SIGCHLD && Ended(worker, status, progress)) break;
-    if (signal != SIGCHLD) {
-      if (sent == 0) sent = signal;
-      kill(worker, signal);
-      kill(worker, SIGCONT);  // a stopped worker takes it only once it goes on
-    }
-  }
+  const Waited waited = WaitFor(worker, signals, channel[0], watch, progress);
   // What the worker wrote before its end is in the channel; a child it left may hold it open.
   if (channel[0] >= 0) {
     fcntl(channel[0], F_SETFL, O_NONBLOCK);
@@ -127,7 +140,8 @@ Ending Supervise(const std::function<void(Progress&, int channel)>& work, const 
   }
   close(signals);
   sigprocmask(SIG_SETMASK, &original, nullptr);
-  const Ending ending = Classify(status, progress.Read(), sent, silent_seconds);
+  const Ending ending =
+      Classify(waited.status, progress.Read(), waited.sent, waited.silent_seconds);
   munmap(page, sizeof(Progress));
   return ending;
 }

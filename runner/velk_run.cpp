@@ -44,7 +44,8 @@ const char kUsage[] =
     "those given or else one a line of standard input. The plug-in's log goes to standard output;\n"
     "each call it makes into the host, as a JSON line to standard error or the --events file.\n"
     "  --plugin PATH       plug-in file to load (default: velk_temperature.so beside velk-run,\n"
-    "                      else the installed one, " VELK_INSTALLED_PLUGIN_SHOWN ")\n"
+    "                      else the installed one, " VELK_INSTALLED_PLUGIN_SHOWN
+    ")\n"
     "  --data-id N         the device's data identifier, 0 to 4294967295 (default 0)\n"
     "  --config FILE       the device's JSON configuration (default: an empty object); with -,\n"
     "                      read from standard input, and the readings are the arguments\n"
@@ -88,7 +89,17 @@ struct Command {
   std::vector<short> readings;  // none: read them from standard input
 };
 
-enum OptionValue { kPlugin = 256, kDataId, kConfig, kRestore, kEvents, kClock, kClockStep, kDecode, kVersion };
+enum OptionValue {
+  kPlugin = 256,
+  kDataId,
+  kConfig,
+  kRestore,
+  kEvents,
+  kClock,
+  kClockStep,
+  kDecode,
+  kVersion
+};
 const option kOptions[] = {{"plugin", required_argument, nullptr, kPlugin},
                            {"data-id", required_argument, nullptr, kDataId},
                            {"config", required_argument, nullptr, kConfig},
@@ -122,50 +133,56 @@ std::string File(const char* option, const char* path) {
   return path;
 }
 
+// One option of the command line into `command`; `alone` counts --help, --version and
+// --decode, which stand alone.
+void TakeOption(Command& command, int value, const char* text, int& alone) {
+  switch (value) {
+    case 'h':
+      command.help = true;
+      ++alone;
+      break;
+    case kVersion:
+      command.version = true;
+      ++alone;
+      break;
+    case kDecode:
+      SetOnce(command.decode, "--decode", RecordOption("--decode", text));
+      ++alone;
+      break;
+    case kRestore:
+      SetOnce(command.restore, "--restore", RecordOption("--restore", text));
+      break;
+    case kPlugin:
+      SetOnce(command.plugin, "--plugin", File("--plugin", text));
+      break;
+    case kConfig:
+      SetOnce(command.config, "--config", File("--config", text));
+      break;
+    case kEvents:
+      SetOnce(command.events, "--events", File("--events", text));
+      break;
+    case kDataId:
+      SetOnce(command.data_id, "--data-id",
+              static_cast<std::uint32_t>(WholeNumber("--data-id", text, 4294967295LL, "a number")));
+      break;
+    case kClock:
+      SetOnce(command.clock, "--clock", ClockOption(text));
+      break;
+    case kClockStep:
+      SetOnce(command.clock_step, "--clock-step",
+              static_cast<std::time_t>(
+                  WholeNumber("--clock-step", text, 2147483647LL, "a whole number of seconds")));
+      break;
+  }
+}
+
 Command ParseCommandLine(int argc, char** argv) {
   Command command;
-  int alone = 0;  // --help, --version and --decode stand alone
+  int alone = 0;
   int given = 0;
   const auto take = [&](int value, const char* text) {
     ++given;
-    switch (value) {
-      case 'h':
-        command.help = true;
-        ++alone;
-        break;
-      case kVersion:
-        command.version = true;
-        ++alone;
-        break;
-      case kDecode:
-        SetOnce(command.decode, "--decode", RecordOption("--decode", text));
-        ++alone;
-        break;
-      case kRestore:
-        SetOnce(command.restore, "--restore", RecordOption("--restore", text));
-        break;
-      case kPlugin:
-        SetOnce(command.plugin, "--plugin", File("--plugin", text));
-        break;
-      case kConfig:
-        SetOnce(command.config, "--config", File("--config", text));
-        break;
-      case kEvents:
-        SetOnce(command.events, "--events", File("--events", text));
-        break;
-      case kDataId:
-        SetOnce(command.data_id, "--data-id",
-                static_cast<std::uint32_t>(WholeNumber("--data-id", text, 4294967295LL, "a number")));
-        break;
-      case kClock:
-        SetOnce(command.clock, "--clock", ClockOption(text));
-        break;
-      case kClockStep:
-        SetOnce(command.clock_step, "--clock-step",
-                static_cast<std::time_t>(
-                    WholeNumber("--clock-step", text, 2147483647LL, "a whole number of seconds")));
-        break;
-    }
+    TakeOption(command, value, text, alone);
   };
   const std::vector<std::string> readings = ReadOptions(argc, argv, kOptions, take);
   // Anything beside --help, --version or --decode would be ignored without a word.

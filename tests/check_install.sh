@@ -3,7 +3,7 @@
 # "tools" velk-run and the stand-in alone, each where the build says; velk-run installed with
 # both runs the installed plug-in without being told where it is, finding the stand-in from its
 # own place (not the build's).
-# Usage: check_install.sh CMAKE BUILD_DIR PLUGIN_FILE VELK_RUN_FILE STANDIN_FILE [RUN]
+# Usage: check_install.sh CMAKE BUILD_DIR PLUGIN_FILE VELK_RUN_FILE STANDIN_FILE DOC_FILE [RUN]
 #   the *_FILE arguments relative to the prefix; RUN (any word) also runs the installed velk-run
 set -euo pipefail
 cmake=$1
@@ -11,7 +11,8 @@ build=$2
 plugin=$3
 velk_run=$4
 standin=$5
-run=${6:-}
+doc=$6
+run=${7:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -29,7 +30,7 @@ installed() {
     fail "component $component installs"$'\n'"$files"$'\n'"not"$'\n'"$expected"
 }
 installed plugin "$plugin"
-installed tools "$velk_run" "$standin"
+installed tools "$velk_run" "$standin" "$doc"
 
 if [[ -n $run ]]; then
   prefix=$work/all
