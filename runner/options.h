@@ -17,6 +17,11 @@
 namespace velk_run {
 
 constexpr int kUsageError = 2;  // the command line; nothing was run
+extern const char kUsage[];     // what --help prints
+
+// velk-run's own output (--help, --version, --decode, velk-run test's results): lost, it fails
+// the run.
+void WriteOut(const char* what, std::string_view text);
 
 velk::Failure UsageError(const std::string& message);
 
@@ -27,9 +32,11 @@ std::vector<std::string> ReadOptions(int argc, char** argv, const option* option
 
 // The whole text, bar surrounding blanks, as a decimal integer (signed, no "0x") in [low, high].
 std::optional<long long> ParseDecimal(std::string_view text, long long low, long long high);
-// The whole text as a decimal number from 0 to `high`, or a mistake worded with `what`.
-long long WholeNumber(const std::string& option, const std::string& text, long long high,
-                      const char* what);
+// The whole text as a decimal number from `low` to `high`, or a mistake worded with `what`.
+long long WholeNumber(const std::string& option, const std::string& text, long long low,
+                      long long high, const char* what);
+// A file named on the command line: any path but ''.
+std::string FileArgument(const char* option, const char* path);
 // A value given at most once.
 template <typename Value>
 void SetOnce(std::optional<Value>& option, const std::string& name, Value value) {

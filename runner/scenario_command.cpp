@@ -26,13 +26,15 @@ namespace velk_run {
 namespace {
 
 enum OptionValue { kUpdate = 256, kJUnit, kPlugin, kTimeout };
-const option kOptions[] = {{"update", no_argument, nullptr, kUpdate},
+const option kOptions[] = {{"help", no_argument, nullptr, 'h'},
+                           {"update", no_argument, nullptr, kUpdate},
                            {"junit", required_argument, nullptr, kJUnit},
                            {"plugin", required_argument, nullptr, kPlugin},
                            {"timeout", required_argument, nullptr, kTimeout},
                            {nullptr, 0, nullptr, 0}};
 
 struct TestCommand {
+  bool help = false;
   bool update = false;
   std::optional<std::string> junit;
   std::optional<std::string> plugin;
@@ -52,26 +54,24 @@ TestCommand ParseTestCommand(int argc, char** argv) {
         command.update = true;
         break;
       case kJUnit:
-        SetOnce(command.junit, "--junit", std::string(text));
+        SetOnce(command.junit, "--junit", FileArgument("--junit", text));
         break;
       case kPlugin:
-        SetOnce(command.plugin, "--plugin", std::string(text));
+        SetOnce(command.plugin, "--plugin", FileArgument("--plugin", text));
         break;
       case kTimeout:
         SetOnce(command.timeout, "--timeout",
-                WholeNumber("--timeout", text, 86400, "a whole number of seconds"));
+                WholeNumber("--timeout", text, 1, 86400, "a whole number of seconds"));
         break;
-      default:  // -h: velk-run's own usage says it all
-        throw UsageError("velk-run test takes no -h");
+      case 'h':
+        command.help = true;
+        break;
     }
   };
   command.scenarios = ReadOptions(argc, argv, kOptions, take);
-  if (command.scenarios.empty()) throw UsageError("velk-run test needs a scenario file");
-  for (const std::optional<std::string>* file : {&command.junit, &command.plugin}) {
-    if (*file && (*file)->empty()) throw UsageError("velk-run test: a file, not ''");
+  if (command.scenarios.empty() && !command.help) {
+    throw UsageError("velk-run test needs a scenario file");
   }
-  if (command.timeout == 0)
-    throw UsageError("--timeout '0' is not a whole number of seconds from 1 to 86400");
   return command;
 }
 
@@ -162,16 +162,14 @@ TestCase RunOne(const TestCommand& command, const std::string& path,
   return result;
 }
 
-void Print(const std::string& text) {
-  if (std::fputs(text.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
-    throw velk::Failure{std::string("cannot write the results: ") + std::strerror(errno)};
-  }
-}
-
 }  // namespace
 
 int TestScenarios(int argc, char** argv, const std::function<std::string()>& default_plugin) {
   const TestCommand command = ParseTestCommand(argc, argv);
+  if (command.help) {
+    WriteOut("the usage", kUsage);
+    return 0;
+  }
   std::vector<TestCase> cases;
   std::size_t updated_files = 0;
   std::size_t updated_passed = 0;  // updated, and nothing else to say
@@ -184,14 +182,14 @@ int TestScenarios(int argc, char** argv, const std::function<std::string()>& def
     std::string said = (!done.passed ? "FAIL " : updated ? "UPDATED " : "PASS ") + done.name + "\n";
     for (const std::string& line : done.differences) said += "  " + line + "\n";
     if (updated && !done.passed) said += "  its expectations were written as seen all the same\n";
-    Print(said);
+    WriteOut("the results", said);
   }
   const std::size_t passed =
       std::count_if(cases.begin(), cases.end(), [](const TestCase& c) { return c.passed; });
   std::string counts = std::to_string(passed - updated_passed) + " passed, " +
                        std::to_string(cases.size() - passed) + " failed";
   if (command.update) counts += ", " + std::to_string(updated_files) + " updated";
-  Print(counts + "\n");
+  WriteOut("the results", counts + "\n");
   if (command.junit) {
     std::FILE* file = std::fopen(command.junit->c_str(), "we");
     const std::string report = JUnitReport(cases);

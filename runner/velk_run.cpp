@@ -33,44 +33,6 @@ namespace {
 using velk::Failure;
 using velk::Quoted;
 
-const char kUsage[] =
-    "usage: velk-run [OPTION...] [--] [READING...]\n"
-    "       velk-run test [--update] [--junit FILE] [--plugin PATH] [--timeout SECONDS] "
-    "SCENARIO...\n"
-    "       velk-run --decode HEX | --help | --version\n"
-    "Loads the plug-in as the daemon does, in a worker process that velk-run watches, and drives\n"
-    "one device: its configuration, a cached record if given, then raw readings (-32768 to "
-    "32767),\n"
-    "those given or else one a line of standard input. The plug-in's log goes to standard output;\n"
-    "each call it makes into the host, as a JSON line to standard error or the --events file.\n"
-    "  --plugin PATH       plug-in file to load (default: velk_temperature.so beside velk-run,\n"
-    "                      else the installed one, " VELK_INSTALLED_PLUGIN_SHOWN
-    ")\n"
-    "  --data-id N         the device's data identifier, 0 to 4294967295 (default 0)\n"
-    "  --config FILE       the device's JSON configuration (default: an empty object); with -,\n"
-    "                      read from standard input, and the readings are the arguments\n"
-    "  --restore HEX       a cached 15-byte record as 30 hex digits, restored before the readings\n"
-    "  --events FILE       write the events to FILE (created or truncated), not to standard error\n"
-    "  --clock TIME        the local time 'YYYY-MM-DD HH:MM:SS' of the first round (default: now)\n"
-    "  --clock-step N      seconds the clock moves on before each later round (default 0)\n"
-    "  --decode HEX        print a 15-byte record given as 30 hex digits as JSON, load nothing\n"
-    "  -h, --help          print this and exit\n"
-    "  --version           print velk-run's version and exit\n"
-    "  --                  what follows is readings, even where it starts with '-'\n"
-    "velk-run test runs each scenario file (a device's steps and what each must show) in a worker\n"
-    "of its own and says PASS or FAIL for each, with every difference:\n"
-    "  --update            rewrite each scenario's expectations with what was seen\n"
-    "  --junit FILE        write a JUnit XML report to FILE as well\n"
-    "  --plugin PATH       the plug-in for every scenario, whatever the scenarios name\n"
-    "  --timeout SECONDS   kill a worker that says nothing for this long (default 30)\n"
-    "An option's value may also follow it after '=' (--data-id=17); an option may be shortened\n"
-    "where that names only one (--data=17).\n"
-    "Exit status: 0 done, 1 a failure while running, 2 a mistake on the command line, 128 + N\n"
-    "where signal N ended the plug-in's process, which then ends velk-run; velk-run test: 0 when\n"
-    "every scenario passed, 1 when any failed, 2 a mistake on the command line.\n"
-    "The whole reference: docs/velk-run.md in the sources, installed as\n"
-    "share/doc/velk_temperature/velk-run.md.\n";
-
 const char kReadingRange[] = "an integer from -32768 to 32767";
 constexpr std::size_t kMaxLineBytes = 4096;  // a reading needs a few; comments may be longer
 
@@ -128,11 +90,6 @@ std::time_t ClockOption(const char* text) {
   return *moment;
 }
 
-std::string File(const char* option, const char* path) {
-  if (*path == '\0') throw UsageError(std::string(option) + " needs a file, not ''");
-  return path;
-}
-
 // One option of the command line into `command`; `alone` counts --help, --version and
 // --decode, which stand alone.
 void TakeOption(Command& command, int value, const char* text, int& alone) {
@@ -153,17 +110,18 @@ void TakeOption(Command& command, int value, const char* text, int& alone) {
       SetOnce(command.restore, "--restore", RecordOption("--restore", text));
       break;
     case kPlugin:
-      SetOnce(command.plugin, "--plugin", File("--plugin", text));
+      SetOnce(command.plugin, "--plugin", FileArgument("--plugin", text));
       break;
     case kConfig:
-      SetOnce(command.config, "--config", File("--config", text));
+      SetOnce(command.config, "--config", FileArgument("--config", text));
       break;
     case kEvents:
-      SetOnce(command.events, "--events", File("--events", text));
+      SetOnce(command.events, "--events", FileArgument("--events", text));
       break;
     case kDataId:
-      SetOnce(command.data_id, "--data-id",
-              static_cast<std::uint32_t>(WholeNumber("--data-id", text, 4294967295LL, "a number")));
+      SetOnce(
+          command.data_id, "--data-id",
+          static_cast<std::uint32_t>(WholeNumber("--data-id", text, 0, 4294967295LL, "a number")));
       break;
     case kClock:
       SetOnce(command.clock, "--clock", ClockOption(text));
@@ -171,7 +129,7 @@ void TakeOption(Command& command, int value, const char* text, int& alone) {
     case kClockStep:
       SetOnce(command.clock_step, "--clock-step",
               static_cast<std::time_t>(
-                  WholeNumber("--clock-step", text, 2147483647LL, "a whole number of seconds")));
+                  WholeNumber("--clock-step", text, 0, 2147483647LL, "a whole number of seconds")));
       break;
   }
 }
@@ -202,13 +160,6 @@ Command ParseCommandLine(int argc, char** argv) {
     command.readings.push_back(static_cast<short>(*reading));
   }
   return command;
-}
-
-// velk-run's own output (--help, --version, --decode): lost, it fails the run.
-void WriteOut(const char* what, std::string_view text) {
-  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
-    throw Failure{std::string("cannot write ") + what + ": " + std::strerror(errno)};
-  }
 }
 
 // A name without a slash is a file in the current directory, not a library to search for. The
