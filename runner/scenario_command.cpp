@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -96,7 +97,10 @@ std::vector<std::string> FailureLines(int errors) {
   std::size_t size = 0;
   for (ssize_t length; file != nullptr && (length = getline(&line, &size, file)) > 0;) {
     const std::string text(line, static_cast<std::size_t>(length) - (line[length - 1] == '\n'));
-    if (text.rfind("velk-run: ", 0) == 0) lines.push_back(velk::Escaped(text));
+    // velk-run's lines are printable ASCII already; one of other bytes is the plug-in's forgery.
+    const bool printable =
+        std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7f; });
+    if (text.rfind("velk-run: ", 0) == 0) lines.push_back(printable ? text : velk::Escaped(text));
   }
   std::free(line);
   if (file != nullptr) std::fclose(file);
@@ -121,9 +125,15 @@ bool WriteBack(const Scenario& scenario) {
   return true;
 }
 
-// One scenario, run and checked: its differences, and whether --update wrote it.
+// What came of one scenario besides its differences.
+struct Outcome {
+  bool updated = false;  // --update wrote it
+  int passed_on = 0;     // the signal sent to velk-run that ended its worker
+};
+
+// One scenario, run and checked.
 TestCase RunOne(const TestCommand& command, const std::string& path,
-                const std::function<std::string()>& default_plugin, bool& updated) {
+                const std::function<std::string()>& default_plugin, Outcome& outcome) {
   TestCase result;
   result.name = velk::Escaped(path);
   const auto start = std::chrono::steady_clock::now();
@@ -148,12 +158,8 @@ TestCase RunOne(const TestCommand& command, const std::string& path,
     close(files.errors);
     checker.End(begun, ending.RunStatus(), failures);
     result.differences = checker.Differences();
-    updated = command.update && WriteBack(scenario);
-    // Ctrl-C or a watchdog's signal, passed on: the user wants the run over.
-    if (ending.kind == Ending::Kind::kPassedOn) {
-      Report().Failed(Worded(ending));
-      EndBy(ending.code);
-    }
+    outcome.updated = command.update && WriteBack(scenario);
+    if (ending.kind == Ending::Kind::kPassedOn) outcome.passed_on = ending.code;
   } catch (const velk::Failure& failure) {
     result.differences.push_back(failure.message);
   }
@@ -174,8 +180,9 @@ int TestScenarios(int argc, char** argv, const std::function<std::string()>& def
   std::size_t updated_files = 0;
   std::size_t updated_passed = 0;  // updated, and nothing else to say
   for (const std::string& path : command.scenarios) {
-    bool updated = false;
-    cases.push_back(RunOne(command, path, default_plugin, updated));
+    Outcome outcome;
+    cases.push_back(RunOne(command, path, default_plugin, outcome));
+    const bool updated = outcome.updated;
     updated_files += updated;
     updated_passed += updated && cases.back().passed;
     const TestCase& done = cases.back();
@@ -183,6 +190,8 @@ int TestScenarios(int argc, char** argv, const std::function<std::string()>& def
     for (const std::string& line : done.differences) said += "  " + line + "\n";
     if (updated && !done.passed) said += "  its expectations were written as seen all the same\n";
     WriteOut("the results", said);
+    // Ctrl-C or a watchdog's signal, passed on: the whole run is to end, as a plain run does.
+    if (outcome.passed_on != 0) EndBy(outcome.passed_on);
   }
   const std::size_t passed =
       std::count_if(cases.begin(), cases.end(), [](const TestCase& c) { return c.passed; });
