@@ -495,178 +495,6 @@ const std::string kAtUnloading = "during its static destructors at exit";
 
 std::vector<Case> Cases() {
   std::vector<Case> cases = {
-      // The command line: nothing is loaded or run.
-      Case("unknown_option")
-          .Args({"--frobnicate"})
-          .Status(2)
-          .Says("velk-run: unknown option '--frobnicate'" + kUsage),
-      Case("option_without_value")
-          .Args({"--config"})
-          .Status(2)
-          .Says("velk-run: --config needs a value" + kUsage),
-      Case("config_named_empty")
-          .Args({"--config", ""})
-          .Status(2)
-          .Says("velk-run: --config needs a file, not ''" + kUsage),
-      Case("config_named_empty_after_equals")
-          .Args({"--config="})
-          .Status(2)
-          .Says("velk-run: --config needs a file, not ''" + kUsage),
-      Case("plugin_named_empty")
-          .Args({"--plugin", ""})
-          .Status(2)
-          .Says("velk-run: --plugin needs a file, not ''" + kUsage),
-      Case("option_given_twice")
-          .Args({"--config", "a.json", "--config=b.json"})
-          .Status(2)
-          .Says("velk-run: --config is given twice" + kUsage),
-      Case("flag_given_a_value")
-          .Args({"--help=yes"})
-          .Status(2)
-          .Says("velk-run: --help takes no value" + kUsage),
-      Case("data_id_negative")
-          .Args({"--data-id", "-1"})
-          .Status(2)
-          .Says("velk-run: --data-id '-1' is not a number from 0 to 4294967295" + kUsage),
-      Case("data_id_past_32_bits")
-          .Args({"--data-id", "4294967296"})
-          .Status(2)
-          .Says("velk-run: --data-id '4294967296' is not a number from 0 to 4294967295" + kUsage),
-      Case("data_id_largest")
-          .Args(Plugin({"--data-id", "4294967295", "1000"}))
-          .Resets(1)
-          .Shows(R"("data_id":4294967295,)"),
-      Case("data_id_after_equals")
-          .Args(Plugin({"--data-id=17", "1000"}))
-          .Resets(1)
-          .Shows(R"({"call":"SendSP","data_id":17,)"),
-      Case("decode_beside_readings")
-          .Args({"--decode", "11000000cdcca441ea070c08051e16", "1000"})
-          .Status(2)
-          .Says("velk-run: --decode takes no other arguments" + kUsage),
-      Case("help_beside_readings")
-          .Args({"--help", "1000"})
-          .Status(2)
-          .Says("velk-run: --help takes no other arguments" + kUsage),
-      Case("version_beside_an_option")
-          .Args({"--version", "--data-id", "3"})
-          .Status(2)
-          .Says("velk-run: --version takes no other arguments" + kUsage),
-      Case("help").Args({"-h"}).Shows("usage: velk-run [OPTION...] [--] [READING...]\n"),
-      Case("version").Args({"--version"}).Check([](const Outcome& run) {
-        EXPECT_EQ(run.log, "velk-run " VELK_VERSION "\n");
-      }),
-      Case("decode_short_record")
-          .Args({"--decode", "11000000"})
-          .Status(2)
-          .Says("velk-run: --decode '11000000' is not a record (15 bytes as 30 hex digits)" +
-                kUsage),
-      Case("readings_after_dash_dash")
-          .Args(Plugin({"--", "--frobnicate"}))
-          .Status(2)
-          .Says("velk-run: reading '--frobnicate' (argument 1 of the readings) is not an integer "
-                "from "
-                "-32768 to 32767; no reading was processed" +
-                kUsage),
-      Case("clock_malformed")
-          .Args(Plugin({"--clock", "2026-12-9 03:05:06", "1000"}))
-          .Status(2)
-          .Says("velk-run: --clock '2026-12-9 03:05:06' is not a local time "
-                "'YYYY-MM-DD HH:MM:SS' of the time zone in effect" +
-                kUsage),
-      Case("clock_in_the_hour_summer_time_skips")
-          .Args(Plugin({"--clock", "2026-03-29 02:30:00", "1000"}))
-          .Environment({kCetWithSummerTime})
-          .Status(2)
-          .Says("velk-run: --clock '2026-03-29 02:30:00' is not a local time "
-                "'YYYY-MM-DD HH:MM:SS' of the time zone in effect" +
-                kUsage),
-      Case("clock_step_fraction")
-          .Args(Plugin({"--clock", "2026-12-09 03:05:06", "--clock-step=1.5", "1000"}))
-          .Status(2)
-          .Says("velk-run: --clock-step '1.5' is not a whole number of seconds from 0 to "
-                "2147483647" +
-                kUsage),
-      Case("clock_step_without_clock")
-          .Args(Plugin({"--clock-step", "5", "1000"}))
-          .Status(2)
-          .Says("velk-run: --clock-step needs --clock" + kUsage),
-      // Standard input: what was read before a bad line had its rounds.
-      Case("input_bad_line")
-          .Args(Plugin({}))
-          .Input("1000\n# fine\n1500\nwarm\n2000\n")
-          .Status(1)
-          .Says("velk-run: line 4 of standard input: 'warm' is not a reading (an integer from "
-                "-32768 to 32767); the 2 readings before it were processed\n")
-          .Resets(2),
-      Case("input_nul_byte")
-          .Args(Plugin({}))
-          .Input(std::string("5\0garbage\n2000\n", 15))
-          .Status(1)
-          .Says("velk-run: line 1 of standard input: '5\\x00garbage' is not a reading (an integer "
-                "from -32768 to 32767); no reading was processed\n")
-          .Resets(0),
-      Case("input_del_byte")
-          .Args(Plugin({}))
-          .Input("1\x7f\n")
-          .Status(1)
-          .Says("velk-run: line 1 of standard input: '1\\x7f' is not a reading (an integer from "
-                "-32768 to 32767); no reading was processed\n"),
-      Case("input_escape_sequence_cut")
-          .Args(Plugin({}))
-          .Input("1000\n\x1b[2J" + std::string(60, 'x') + "\n2000\n")
-          .Status(1)
-          .Says("velk-run: line 2 of standard input: '\\x1b[2J" + std::string(36, 'x') +
-                "...' (64 bytes) is not a reading (an integer from -32768 to 32767); the 1 "
-                "reading before it was processed\n")
-          .Resets(1),
-      Case("input_bounds").Args(Plugin({})).Input("32767\n-32768\n").Resets(2),
-      Case("input_above_the_range")
-          .Args(Plugin({}))
-          .Input("32768\n")
-          .Status(1)
-          .Says("velk-run: line 1 of standard input: '32768' is not a reading (an integer from "
-                "-32768 to 32767); no reading was processed\n"),
-      Case("input_below_the_range")
-          .Args(Plugin({}))
-          .Input("-32769\n")
-          .Status(1)
-          .Says("velk-run: line 1 of standard input: '-32769' is not a reading (an integer from "
-                "-32768 to 32767); no reading was processed\n"),
-      Case("input_last_line_without_newline").Args(Plugin({})).Input("1000\n1500").Resets(2),
-      // A line of the limit is read; one past it is refused before it is whole.
-      Case("input_line_of_the_limit")
-          .Args(Plugin({}))
-          .Input("1000" + std::string(4092, ' ') + "\n")
-          .Resets(1),
-      Case("input_line_past_the_limit")
-          .Args(Plugin({}))
-          .Input("1000\n1000" + std::string(4093, ' ') + "\n2000\n")
-          .Status(1)
-          .Says("velk-run: line 2 of standard input is longer than 4096 bytes, the limit; the 1 "
-                "reading before it was processed\n")
-          .Resets(1),
-      Case("input_not_ready")
-          .Args(Plugin({}))
-          .With(kInputNonBlocking)
-          .Status(1)
-          .Says("velk-run: cannot read line 2 of standard input: " +
-                std::string(std::strerror(EAGAIN)) + "; the 1 reading before it was processed\n")
-          .Resets(1),
-      Case("input_a_directory")
-          .Args(Plugin({}))
-          .With(kInputDirectory)
-          .Status(1)
-          .Says("velk-run: cannot read line 1 of standard input: " +
-                std::string(std::strerror(EISDIR)) + "; no reading was processed\n")
-          .Resets(0),
-      Case("input_closed")
-          .Args(Plugin({}))
-          .With(kInputClosed)
-          .Status(1)
-          .Says("velk-run: cannot read line 1 of standard input: " +
-                std::string(std::strerror(EBADF)) + "; no reading was processed\n")
-          .Resets(0),
       // Output that cannot be written.
       Case("log_to_a_full_disk")
           .Args(Plugin({}))
@@ -683,12 +511,6 @@ std::vector<Case> Cases() {
           .Status(1),  // the status alone tells
       // Closed, standard error is no file the plug-in may open: the events are lost, and said so.
       Case("events_closed_at_start").Args(Misbehaving({"0"})).With(kErrorsClosed).Status(1),
-      Case("decode_to_a_full_disk")
-          .Args({"--decode", "11000000cdcca441ea070c08051e16"})
-          .With(kLogFull)
-          .Status(1)
-          .Says("velk-run: cannot write the decoded record: " + std::string(std::strerror(ENOSPC)) +
-                "\n"),
       Case("help_to_a_full_disk")
           .Args({"--help"})
           .With(kLogFull)
@@ -719,128 +541,11 @@ std::vector<Case> Cases() {
           .Args(Misbehaving({"17"}))
           .With(kOneFile)
           .Shows("{\"call\":\"Reset\"}\nprintf line\ncout line\n{\"call\":\"CheckThreshold\""),
-      // A cached record's value that no JSON number holds.
-      Case("restore_of_a_value_that_is_no_number")
-          .Args(Plugin({"--restore", "110000000000c07fea070c09030506"}))
-          .Shows(R"("record":"110000000000c07f)")
-          .Check([](const Outcome& run) {
-            ASSERT_GE(run.events.size(), 3u);
-            EXPECT_EQ(run.events[2]["value"], "NaN");
-          }),
-      // The configuration.
-      Case("config_not_json")
-          .Args(Plugin({"--config", "<broken>", "1000"}))
-          .Status(1)
-          .Says("velk-run: config '<broken>' is not valid JSON: Line 2, Column"),
-      Case("config_missing")
-          .Args(Plugin({"--config", "/nonexistent/velk.json", "1000"}))
-          .Status(1)
-          .Says("velk-run: cannot read config '/nonexistent/velk.json': No such file or "
-                "directory\n"),
-      Case("config_named_to_forge_a_line")
-          .Args(Plugin({"--config", "/nonexistent/\x1b[31m\nvelk-run: forged", "1000"}))
-          .Status(1)
-          .Says("velk-run: cannot read config '/nonexistent/\\x1b[31m\\x0avelk-run: forged': "),
-      Case("config_of_two_values")
-          .Args(Plugin({"--config", "<two_values>", "1000"}))
-          .Status(1)
-          .Says("velk-run: config '<two_values>' is not valid JSON: Line 2, Column 1: Extra "
-                "non-whitespace"),
-      Case("config_with_text_after_a_nul")
-          .Args(Plugin({"--config", "<after_nul>", "1000"}))
-          .Status(1)
-          .Says("velk-run: config '<after_nul>' is not valid JSON: Line 2, Column 1: a NUL byte\n"),
-      Case("config_a_directory")
-          .Args(Plugin({"--config", "<dir>", "1000"}))
-          .Status(1)
-          .Says("velk-run: cannot read config '<dir>': " + std::string(std::strerror(EISDIR))),
-      Case("config_endless")
-          .Args(Plugin({"--config", "/dev/zero", "1000"}))
-          .Status(1)
-          .Says("velk-run: config '/dev/zero' is larger than 16777216 bytes, the limit\n"),
-      Case("config_of_the_limit").Args(Plugin({"--config", "<16_MiB>", "1000"})).Resets(1),
-      Case("config_past_the_limit")
-          .Args(Plugin({"--config", "<16_MiB_and_a_byte>", "1000"}))
-          .Status(1)
-          .Says("velk-run: config '<16_MiB_and_a_byte>' is larger than 16777216 bytes, the "
-                "limit\n"),
       Case("config_without_room")
           .Args(Plugin({"--config", "<no_room>", "1000"}))
           .With(kSmallMemory)
           .Status(1)
           .Says("velk-run: config '<no_room>' does not fit in memory\n"),
-      // The plug-in's file.
-      Case("plugin_missing")
-          .Args({"--plugin", "/nonexistent/velk_temperature.so", "1000"})
-          .Status(1)
-          .Says("velk-run: cannot load plug-in '/nonexistent/velk_temperature.so': No such file"),
-      Case("plugin_named_to_forge_a_line")
-          .Args({"--plugin", "/nonexistent/\x1b]0;title\x07\nvelk-run: forged.so", "1000"})
-          .Status(1)
-          .Says("velk-run: cannot load plug-in "
-                "'/nonexistent/\\x1b]0;title\\x07\\x0avelk-run: forged.so': "),
-      // A library the loader would find on its search path is no file in this directory.
-      Case("plugin_named_as_a_library")
-          .Args({"--plugin", "<library_name>", "1000"})
-          .Status(1)
-          .Says("velk-run: cannot load plug-in './<library_name>': "),
-      Case("plugin_a_fifo")
-          .Args({"--plugin", "<fifo>", "1000"})
-          .Status(1)
-          .Says("velk-run: cannot load plug-in '<fifo>': not a regular file\n"),
-      Case("plugin_cut_short")
-          .Args({"--plugin", "<cut_short>", "1000"})
-          .Status(128 + SIGBUS)
-          .Says("velk-run: the plug-in crashed (SIGBUS) during the loading of '<cut_short>'\n"),
-      Case("plugin_for_another_machine")
-          .Args({"--plugin", "<foreign>", "1000"})
-          .Status(1)
-          .Says("velk-run: cannot load plug-in '<foreign>': it is built for ")
-          .Check([](const Outcome& run) {
-            EXPECT_THAT(run.message, HasSubstr(", not for this machine ("));
-            EXPECT_THAT(run.message, HasSubstr(sizeof(void*) == 8 ? ", 64-bit, little-endian"
-                                                                  : ", 32-bit, little-endian"));
-          }),
-      Case("plugin_without_entry")
-          .Args({"--plugin", "<not_a_plugin>", "1000"})
-          .Status(1)
-          .Says("velk-run: plug-in '<not_a_plugin>' has no get_providers: "),
-      Case("plugin_creates_no_device")
-          .Args(Misbehaving({"1000"}, "null_device"))
-          .Status(1)
-          .Says("velk-run: plug-in '<faulty:null_device>': create() of its device provider gave no "
-                "device\n"),
-      Case("plugin_throws_an_int")
-          .Args(Misbehaving({"1000"}, "throws_int"))
-          .Status(1)
-          .Says("velk-run: plug-in '<faulty:throws_int>': get_providers failed: an exception that "
-                "is not a std::exception\n"),
-      Case("plugin_throws_an_error")
-          .Args(Misbehaving({"1000"}, "throws_error"))
-          .Status(1)
-          .Says("velk-run: plug-in '<faulty:throws_error>': get_providers failed: 'no providers "
-                "today'\n"),
-      Case("plugin_entry_is_data")
-          .Args(Misbehaving({"1000"}, "data_entry"))
-          .Status(1)
-          .Says("velk-run: plug-in '<faulty:data_entry>' has no get_providers: it is data, not a "
-                "function\n"),
-      // The loader's message names a symbol of 2000 bytes with an escape byte in it: shown
-      // escaped and cut, like any message.
-      Case("plugin_loader_message_escaped_and_cut")
-          .Args({"--plugin", "<undefined_escape>", "1000"})
-          .Status(1)
-          .Says("velk-run: cannot load plug-in '<undefined_escape>': ")
-          .Check([](const Outcome& run) {
-            const std::string prefix =
-                "velk-run: cannot load plug-in '" + File("undefined_escape") + "': ";
-            const std::size_t cut = run.message.find("... (");
-            ASSERT_NE(cut, std::string::npos) << run.message;
-            EXPECT_EQ(cut - prefix.size(), 1024u + 3) << "1024 bytes, one of them as \\x1b";
-            EXPECT_THAT(run.message, HasSubstr("velk\\x1bmissing_velk_missing_"));
-            EXPECT_THAT(run.message.substr(cut),
-                        ::testing::MatchesRegex("\\.\\.\\. \\([0-9]+ bytes\\)\n"));
-          }),
       // The device's steps.
       Case("config_throws")
           .Args(Misbehaving({"--config", "<throws>"}))
@@ -1024,39 +729,6 @@ std::vector<Case> Cases() {
                         .Says("velk-run: the plug-in crashed (" + upper + ")" + kOnLine2)
                         .Resets(3));
   }
-  // Reading arguments are all checked before any round runs.
-  const std::pair<const char*, std::string> bad_readings[] = {{"word", "abc"},
-                                                              {"past_the_range", "32768"},
-                                                              {"below_the_range", "-32769"},
-                                                              {"fraction", "1.5"},
-                                                              {"hex", "0x10"},
-                                                              {"trailing_letters", "12abc"},
-                                                              {"blank", " "}};
-  for (const auto& [name, bad] : bad_readings) {
-    cases.push_back(Case(std::string("reading_argument_") + name)
-                        .Args(Plugin({"1000", bad}))
-                        .Status(2)
-                        .Says("velk-run: reading '" + bad +
-                              "' (argument 2 of the readings) is not an integer from -32768 to "
-                              "32767; no reading was processed" +
-                              kUsage));
-  }
-  const std::pair<const char*, std::string> good_readings[] = {
-      {"largest", "32767"}, {"smallest", "-32768"}, {"plus_sign", "+7"}, {"minus_zero", "-0"}};
-  for (const auto& [name, good] : good_readings) {
-    cases.push_back(Case(std::string("reading_argument_") + name).Args(Plugin({good})).Resets(1));
-  }
-  const std::pair<const char*, std::string> bad_records[] = {
-      {"empty", ""},
-      {"short", "1100"},
-      {"long", "1100000000000c42ea070c08051e1600"},
-      {"not_hex", "zz"}};
-  for (const auto& [name, bad] : bad_records) {
-    cases.push_back(Case(std::string("restore_") + name)
-                        .Args(Plugin({"--restore", bad, "1000"}))
-                        .Status(2)
-                        .Says("velk-run: --restore '" + bad + "' is not a record"));
-  }
   return cases;
 }
 
@@ -1194,21 +866,6 @@ TEST(RunnerTest, ExampleRunPublishesAndSavesEachReadingOnce) {
   EXPECT_THAT(run.err, HasSubstr(R"("value":-40.0})"));
 }
 
-TEST(RunnerTest, ReadsStandardInputSkippingBlankAndCommentLines) {
-  // Without --config the device still gets a configuration, which stamps the identifier.
-  const Outcome run = RunVelk(Plugin({"--data-id", "5"}), "# counts\n1000\n\n  1500  \n");
-  ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(
-      run.log,
-      "VelkTemperature process 1000\nrvSize is 1\nVelkTemperature process 1500\nrvSize is 1\n");
-  EXPECT_EQ(Count(run, "SaveDeviceHistory"), 2);
-  for (const Json::Value& event : run.events) {
-    if (event.isMember("data_id")) {
-      EXPECT_EQ(event["data_id"].asUInt(), 5u) << event["call"].asString();
-    }
-  }
-}
-
 TEST(RunnerTest, EachEventGoesOutInOneWriteAsTheCallIsMade) {
   VelkRun run(Plugin({}));
   EXPECT_THAT(run.NextWrite(), StartsWith(R"({"call":"InitSetting")"));
@@ -1223,65 +880,6 @@ TEST(RunnerTest, EachEventGoesOutInOneWriteAsTheCallIsMade) {
     EXPECT_THAT(write, StartsWith(R"({"call":"SaveDeviceHistory")"));
   }
   EXPECT_EQ(run.Finish().status, 0);
-}
-
-TEST(RunnerTest, RestoreIsTheFirstRound) {
-  const std::string record = "1100000000000c42ea070c08051e16";  // id 17, 35.0
-  const Outcome run = RunVelk(Plugin({"--restore", record}), "");
-  ASSERT_EQ(run.status, 0) << run.err;
-  ASSERT_GE(run.events.size(), 3u);
-  EXPECT_EQ(run.events[2]["call"].asString(), "SendSP");
-  EXPECT_EQ(run.events[2]["data_id"].asUInt(), 17u);
-  EXPECT_EQ(run.events[2]["value"].asFloat(), 35.0f);
-  EXPECT_EQ(run.events[2]["record"].asString().substr(0, 16), "1100000000000c42");
-}
-
-// The fixed clock stands for the first round and steps before each later one; the local time it
-// names is the same under any time zone, so that the bytes are.
-TEST(RunnerTest, FixedClockGivesTheSameBytesUnderAnyTimeZone) {
-  const std::vector<std::string> arguments =
-      Plugin({"--data-id", "17", "--clock", "2026-12-09 03:05:06", "--clock-step", "61",
-              "--restore", "1100000000000c42ea070c08051e16", "1000", "1500"});
-  std::vector<Outcome> runs;
-  for (const char* zone : {"TZ=UTC0", "TZ=VLK-9", kCetWithSummerTime.c_str()}) {
-    Streams streams;
-    streams.environment = {zone};
-    runs.push_back(RunVelk(arguments, "", streams));
-    ASSERT_EQ(runs.back().status, 0) << zone << runs.back().err;
-  }
-  std::vector<std::string> times;
-  for (const Json::Value& event : runs[0].events) {
-    if (event["call"] == "get_ttime") times.push_back(event["time"].asString());
-  }
-  // The restore is the first round.
-  EXPECT_EQ(times, (std::vector<std::string>{"2026-12-09 03:05:06", "2026-12-09 03:06:07",
-                                             "2026-12-09 03:07:08"}));
-  EXPECT_THAT(runs[0].err, HasSubstr(R"("record":"110000000000a041ea070c09030607")"));
-  for (const Outcome& run : runs) {
-    EXPECT_EQ(run.log, runs[0].log);
-    EXPECT_EQ(run.err, runs[0].err);
-  }
-}
-
-TEST(RunnerTest, DecodeShowsTheRecordFieldsWithoutLoadingAnything) {
-  const Outcome run = RunVelk({"--decode", "11000000CDCCA441EA070C08051E16"});
-  ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(
-      run.log,
-      R"({"data_id":17,"record":"11000000cdcca441ea070c08051e16","time":"2026-12-08 05:30:22","value":20.6000004})"
-      "\n");
-  // Nine significant digits, ".0" only where they read as an integer, an exponent as it comes;
-  // no JSON number holds the values that are not finite.
-  const std::pair<std::string, std::string> values[] = {
-      {"f9021550", "1e+10"},        {"acc52737", "9.99999975e-06"}, {"0000c07f", "\"NaN\""},
-      {"0000807f", "\"Infinity\""}, {"000080ff", "\"-Infinity\""},  {"00000000", "0.0"}};
-  for (const auto& [bytes, text] : values) {
-    const Outcome decoded = RunVelk({"--decode", "11000000" + bytes + "ea070c08051e16"});
-    ASSERT_EQ(decoded.status, 0) << bytes;
-    EXPECT_EQ(decoded.log, R"({"data_id":17,"record":"11000000)" + bytes +
-                               R"(ea070c08051e16","time":"2026-12-08 05:30:22","value":)" + text +
-                               "}\n");
-  }
 }
 
 // Each byte that starts no well-formed UTF-8 sequence becomes one U+FFFD, as Go's encoding/json
