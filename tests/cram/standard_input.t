@@ -117,3 +117,14 @@ yet (a pipe whose writing end stays open), a directory, closed:
   [1]
   $ cat events
   {"call":"InitSetting","result":true}
+
+A signal that the plug-in leaves behind (one every 10 ms, from the first reading on)
+interrupts the reads of standard input, which are tried again until the next line comes:
+
+  $ ln -s "$VELK_FAULTY_DIR/velk_faulty_misbehaving_device.so" .
+  $ echo '{"reading 1": "interrupt reads"}' >interrupt.json
+  $ (echo 1; sleep 1; echo 0) | velk-run --plugin velk_faulty_misbehaving_device.so --config interrupt.json
+  {"call":"Reset"}
+  {"call":"InitSetting","result":true}
+  {"call":"Reset"}
+  {"call":"Reset"}
