@@ -10,17 +10,17 @@ packages=()
 for group in "${groups[@]}"; do
   case "$group" in
     native) packages+=(g++ cmake ninja-build pkg-config libjsoncpp-dev libboost-dev libgtest-dev
-                       libgmock-dev libbenchmark-dev binutils abigail-tools rapidjson-dev) ;;
+                       libgmock-dev libbenchmark-dev binutils abigail-tools rapidjson-dev python3-cram) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     # Boost's headers are the native package's: the mipsel -dev cannot sit beside it, and
     # the headers are the same for every architecture.
     mips) packages+=(cmake ninja-build libboost-dev rapidjson-dev g++-mipsel-linux-gnu binutils-mipsel-linux-gnu
                      qemu-user libjsoncpp-dev:mipsel libgtest-dev:mipsel libgmock-dev:mipsel
-                     abigail-tools) ;;
+                     abigail-tools python3-cram) ;;
     # The controllers' own toolchain, built from Debian's sources (scripts/openwrt-toolchain.sh).
     openwrt) packages+=(cmake ninja-build make g++ libboost-dev gcc-12-source binutils-mipsel-linux-gnu
                         linux-libc-dev-mipsel-cross libgmp-dev libmpfr-dev libmpc-dev flex bison
-                        texinfo dpkg-dev xz-utils googletest qemu-user rapidjson-dev) ;;
+                        texinfo dpkg-dev xz-utils googletest qemu-user rapidjson-dev python3-cram) ;;
     # The instruction counter: a qemu-user plug-in built here from one header of qemu's source.
     counter) packages+=(gcc qemu-user dpkg-dev xz-utils) ;;
     *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;

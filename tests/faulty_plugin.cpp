@@ -1,6 +1,47 @@
-// A plug-in that fails in one way, for the runner to name: built once per fault, the fault
-// chosen by its VELK_FAULT_* definition. The misbehaving device fails in the step its input
-// asks for, after one host call of that step (Reset), so the step has events to show.
+// A plug-in that fails in one way, for the runner to name. Each is built from this file by its
+// VELK_FAULT_* definition: null_device, throws_int, throws_error, data_entry and
+// undefined_symbol fail in their loading, as their names say; misbehaving_device, and unique
+// (which exports a symbol that keeps dlclose from unloading it), create a device that fails
+// where its JSON configuration says, a fault named by when it happens and what happens:
+//
+//   {"reading 2": "sigsegv"}
+//   {"configure": "throw", "message": "bad \u001b settings"}
+//   {"destruction": "call the host", "unloading": "exit"}
+//
+// When:
+//   "configure"    InitSetting, which reads these faults
+//   "restore"      LoadFromCache
+//   "reading N"    the Nth call of process(), counted from 1
+//   "destruction"  the device's destructor
+//   "unloading"    the library's static destructors: at dlclose, or at the process's exit
+//                  where the library is not unloaded
+//   "finalizing"   the library's destructor function, which runs after those
+// What, in a step of the device (configure, restore, reading N, destruction), after the step's
+// one host call (Reset), so that the step has events to show:
+//   "sigsegv"                     a write through a null pointer
+//   "abort"                       std::abort()
+//   "sigbus", "sigfpe", "sigill", "sigtrap", "sigsys"   raises that signal
+//   "exit", "quick_exit"          that function, with status 0
+//   "errx"                        errx(5, "the plug-in's own complaint")
+//   "error"                       glibc's error(6, 0, "the plug-in's own error"); errx elsewhere
+//   "throw"                       an exception of the plug-in's own type, its text "message"
+//                                 (default: "a fault at WHEN")
+//   "throw without a message"     a std::exception whose what() is null
+//   "log"                         a line on standard output, flushed
+//   "log then throw"              both
+//   "refuse"                      the step answers false (configure and restore alone)
+//   "call the host"               one more Reset
+//   "unflushed log then call the host"  a printf line, a std::cout line, then CheckThreshold
+//   "warning without a newline"   "warning: " on standard error, then CheckThreshold
+//   "bad utf-8 to the host"       CheckThreshold with a key and a name that are no UTF-8
+//   "fork a child that calls the host"  the child calls Reset and exits
+//   "interrupt reads"             SIGALRM every 10 ms without SA_RESTART, until the next reading
+//   "exit from a thread later", "sigsegv from a thread later"  a thread does it 300 ms on
+//   "hang"                        waits for a signal from outside, for ever
+// At unloading: "sigsegv" or "exit". At finalizing: "print", a printf line that exit flushes.
+// A step without a fault does its part: a reading returns its raw value, a restore accepts the
+// record. Any other key or name makes InitSetting throw, naming it, so a misspelt fault cannot
+// pass for a run without one.
 #include <err.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -15,8 +56,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <map>
 #include <memory>
+#include <set>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -54,21 +98,24 @@ class Speechless : public std::exception {
 
 void Crash() { *static_cast<volatile int*>(nullptr) = 1; }
 
+// The faults of the library itself, which the configuration sets: flags, as no object with a
+// destructor of its own may be read once the static destructors have run.
+bool crash_at_unloading = false;
+bool exit_at_unloading = false;
+bool print_at_finalizing = false;
+
 // What the library does when its static objects are destroyed: at dlclose, or at the exit of
 // a process that could not unload it.
-int at_unloading = 0;  // 1 crashes, 2 calls exit()
 struct Unloading {
   ~Unloading() {
-    if (at_unloading == 1) Crash();
-    if (at_unloading == 2) std::exit(0);
+    if (crash_at_unloading) Crash();
+    if (exit_at_unloading) std::exit(0);
   }
 } unloading;
 
-// A destructor function, which the loader runs after the static destructors: at dlclose, or
-// after everything else at the exit of a process that could not unload the library.
-bool write_at_finalizing = false;
+// A destructor function, which the loader runs after the static destructors.
 __attribute__((destructor)) void Finalizing() {
-  if (write_at_finalizing) std::printf("finalized\n");
+  if (print_at_finalizing) std::printf("finalized\n");
 }
 
 #if defined(VELK_FAULT_UNIQUE)
@@ -83,6 +130,50 @@ __attribute__((visibility("default"))) int* unique_symbol = &Unique();
 
 void OnAlarm(int) {}
 
+const std::set<std::string> kStepFaults = {"sigsegv",
+                                           "abort",
+                                           "sigbus",
+                                           "sigfpe",
+                                           "sigill",
+                                           "sigtrap",
+                                           "sigsys",
+                                           "exit",
+                                           "quick_exit",
+                                           "errx",
+                                           "error",
+                                           "throw",
+                                           "throw without a message",
+                                           "log",
+                                           "log then throw",
+                                           "refuse",
+                                           "call the host",
+                                           "unflushed log then call the host",
+                                           "warning without a newline",
+                                           "bad utf-8 to the host",
+                                           "fork a child that calls the host",
+                                           "interrupt reads",
+                                           "exit from a thread later",
+                                           "sigsegv from a thread later",
+                                           "hang"};
+
+// Whether `when` names a step of the device: "reading N" with N a whole number from 1, written
+// without leading zeros, so that it is the key the readings look for.
+bool IsStep(const std::string& when) {
+  if (when == "configure" || when == "restore" || when == "destruction") return true;
+  const std::string reading = "reading ";
+  if (when.rfind(reading, 0) != 0) return false;
+  const std::string number = when.substr(reading.size());
+  return !number.empty() && number[0] != '0' &&
+         number.find_first_not_of("0123456789") == std::string::npos;
+}
+
+bool Allowed(const std::string& when, const std::string& what) {
+  if (when == "unloading") return what == "sigsegv" || what == "exit";
+  if (when == "finalizing") return what == "print";
+  if (!IsStep(when) || kStepFaults.count(what) == 0) return false;
+  return what != "refuse" || when == "configure" || when == "restore";
+}
+
 class MisbehavingDevice : public DranAIDevice {
  public:
   // A file of its own, kept open as a plug-in may keep its own log: opened where a descriptor
@@ -90,127 +181,122 @@ class MisbehavingDevice : public DranAIDevice {
   MisbehavingDevice() : own_file_(open("/dev/null", O_WRONLY | O_CLOEXEC)) {}
   ~MisbehavingDevice() override {
     close(own_file_);
-    if (at_destruction_ == 20) Crash();
-    if (at_destruction_ == 21) std::cout << "destroyed" << std::endl;
-    if (at_destruction_ == 22) Reset();
+    Commit("destruction");
   }
-  // {"throw": TEXT} throws it; {"refuse": true} refuses the configuration.
   bool InitSetting(const Json::Value& config) override {
     Reset();
-    if (config.isMember("throw")) throw PluginError(config["throw"].asString());
-    return !config.isMember("refuse") && DranVDevice::InitSetting(config);
+    Read(config);
+    return Commit("configure") && DranVDevice::InitSetting(config);
   }
-  // A record starting with 0xee throws; any other is refused.
-  bool LoadFromCache(const unsigned char* data, int) override {
+  bool LoadFromCache(const unsigned char*, int) override {
     Reset();
-    if (data[0] == 0xee) throw PluginError("cached record rejected");
-    return false;
+    return Commit("restore");
   }
-  // Readings 1 to 34 (some numbers unused) each fail in a way of their own, now or later.
   float process(short raw) override {
+    ++readings_;
     Reset();
-    setitimer(ITIMER_REAL, &kNoTimer, nullptr);
-    switch (raw) {
-      case 1:
-        Crash();
-        break;
-      case 2:
-        std::abort();
-      case 3:
-        raise(SIGBUS);
-        break;
-      case 4:
-        raise(SIGFPE);
-        break;
-      case 5:
-        raise(SIGILL);
-        break;
-      case 6:
-        std::exit(0);
-      case 7:
-        throw PluginError("reading 7 is out of order");
-      case 8:
-        std::quick_exit(0);
-      case 9:  // from a thread of its own, once the step is over
-        std::thread([] {
-          std::this_thread::sleep_for(std::chrono::milliseconds(300));
-          std::exit(0);
-        }).detach();
-        break;
-      case 15:  // the same, crashing
-        std::thread([] {
-          std::this_thread::sleep_for(std::chrono::milliseconds(300));
-          Crash();
-        }).detach();
-        break;
-      case 10:  // a child that calls the host and exits
-        if (const pid_t child = fork(); child == 0) {
-          Reset();
-          std::exit(0);
-        } else {
-          waitpid(child, nullptr, 0);
-        }
-        break;
-      case 11:
-        raise(SIGTRAP);
-        break;
-      case 12:
-        raise(SIGSYS);
-        break;
-      case 13:
-        CheckThreshold("bad\xff\xc3(", "\xe6\xb8", value_, 1);
-        break;
-      case 14: {  // interrupts velk-run's reads until the next reading
-        struct sigaction action {};
-        action.sa_handler = OnAlarm;  // no SA_RESTART
-        sigaction(SIGALRM, &action, nullptr);
-        const itimerval every_10_ms{{0, 10000}, {0, 10000}};
-        setitimer(ITIMER_REAL, &every_10_ms, nullptr);
-        break;
-      }
-      case 16:
-        throw Speechless();
-      case 17:  // log lines that nothing flushes, then a host call
-        std::printf("printf line\n");
-        std::cout << "cout line\n";
-        CheckThreshold("after", "", value_, 1);
-        break;
-      case 20:
-      case 21:
-      case 22:
-        at_destruction_ = raw;
-        break;
-      case 23:
-      case 24:
-        at_unloading = raw - 22;
-        break;
-      case 27:
-        errx(5, "the plug-in's own complaint");
-      case 28:  // a library's way to give up, glibc's error() where there is one
-#if defined(__GLIBC__)
-        error(6, 0, "the plug-in's own error");
-#endif
-        errx(6, "the plug-in's own error");
-      case 31:  // hangs, for a signal from outside
-        for (;;) pause();
-      case 32:  // a warning without a line end, then host calls
-        std::cerr << "warning: ";
-        CheckThreshold("after", "", value_, 1);
-        break;
-      case 33:
-        write_at_finalizing = true;
-        break;
-      case 34:  // logs, then fails
-        std::cout << "failing" << std::endl;
-        throw PluginError("reading 34 fails after its log");
-    }
+    setitimer(ITIMER_REAL, &kNoTimer, nullptr);  // what "interrupt reads" started
+    Commit("reading " + std::to_string(readings_));
     return raw;
   }
 
  private:
+  // The faults of the configuration, each checked before any happens.
+  void Read(const Json::Value& config) {
+    if (!config.isObject()) throw PluginError("the configuration is not an object of faults");
+    for (const std::string& when : config.getMemberNames()) {
+      if (when == "message") {
+        message_ = config[when].asString();
+        continue;
+      }
+      const std::string what = config[when].isString() ? config[when].asString() : "";
+      if (!Allowed(when, what)) {
+        throw PluginError("unknown fault \"" + what + "\" at \"" + when + "\"");
+      }
+      if (when == "unloading") {
+        crash_at_unloading = what == "sigsegv";
+        exit_at_unloading = what == "exit";
+      } else if (when == "finalizing") {
+        print_at_finalizing = true;
+      } else {
+        faults_[when] = what;
+      }
+    }
+  }
+
+  // Does the fault of the step `when`, if it has one; false where the step refuses.
+  bool Commit(const std::string& when) {
+    const auto fault = faults_.find(when);
+    if (fault == faults_.end()) return true;
+    const std::string& what = fault->second;
+    const std::string message = message_.empty() ? "a fault at " + when : message_;
+    if (what == "sigsegv") Crash();
+    if (what == "abort") std::abort();
+    if (what == "sigbus") raise(SIGBUS);
+    if (what == "sigfpe") raise(SIGFPE);
+    if (what == "sigill") raise(SIGILL);
+    if (what == "sigtrap") raise(SIGTRAP);
+    if (what == "sigsys") raise(SIGSYS);
+    if (what == "exit") std::exit(0);
+    if (what == "quick_exit") std::quick_exit(0);
+    if (what == "errx") errx(5, "the plug-in's own complaint");
+    if (what == "error") {  // a library's way to give up, glibc's error() where there is one
+#if defined(__GLIBC__)
+      error(6, 0, "the plug-in's own error");
+#endif
+      errx(6, "the plug-in's own error");
+    }
+    if (what == "log" || what == "log then throw") {
+      std::cout << when << ": a line of log" << std::endl;
+    }
+    if (what == "throw" || what == "log then throw") throw PluginError(message);
+    if (what == "throw without a message") throw Speechless();
+    if (what == "refuse") return false;
+    if (what == "call the host") Reset();
+    if (what == "unflushed log then call the host") {
+      std::printf("printf line\n");
+      std::cout << "cout line\n";
+      CheckThreshold("after", "", value_, 1);
+    }
+    if (what == "warning without a newline") {
+      std::cerr << "warning: ";
+      CheckThreshold("after", "", value_, 1);
+    }
+    if (what == "bad utf-8 to the host") CheckThreshold("bad\xff\xc3(", "\xe6\xb8", value_, 1);
+    if (what == "fork a child that calls the host") {
+      if (const pid_t child = fork(); child == 0) {
+        Reset();
+        std::exit(0);
+      } else {
+        waitpid(child, nullptr, 0);
+      }
+    }
+    if (what == "interrupt reads") {  // velk-run's reads of standard input, until the next reading
+      struct sigaction action {};
+      action.sa_handler = OnAlarm;  // no SA_RESTART
+      sigaction(SIGALRM, &action, nullptr);
+      const itimerval every_10_ms{{0, 10000}, {0, 10000}};
+      setitimer(ITIMER_REAL, &every_10_ms, nullptr);
+    }
+    if (what == "exit from a thread later" || what == "sigsegv from a thread later") {
+      const bool crash = what == "sigsegv from a thread later";
+      std::thread([crash] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        if (crash) Crash();
+        std::exit(0);
+      }).detach();
+    }
+    if (what == "hang") {
+      for (;;) pause();
+    }
+    return true;
+  }
+
   static constexpr itimerval kNoTimer{};
   const int own_file_;
-  int at_destruction_ = 0;
+  std::map<std::string, std::string> faults_;  // by the step's name
+  std::string message_;
+  long readings_ = 0;
 };
 
 class FaultyProvider : public DranAIDeviceProvider {
