@@ -46,8 +46,7 @@ bool IsNegativeNumber(const char* argument) {
 
 extern const char kUsage[] =
     "usage: velk-run [OPTION...] [--] [READING...]\n"
-    "       velk-run test [--update] [--junit FILE] [--plugin PATH] [--timeout SECONDS] "
-    "SCENARIO...\n"
+    "       velk-run test [OPTION...] SCENARIO...\n"
     "       velk-run --decode HEX | --help | --version\n"
     "Loads the plug-in as the daemon does, in a worker process that velk-run watches, and drives\n"
     "one device: its configuration, a cached record if given, then raw readings (-32768 to "
@@ -55,8 +54,8 @@ extern const char kUsage[] =
     "those given or else one a line of standard input. The plug-in's log goes to standard output;\n"
     "each call it makes into the host, as a JSON line to standard error or the --events file.\n"
     "  --plugin PATH       plug-in file to load (default: velk_temperature.so beside velk-run,\n"
-    "                      else the installed one, " VELK_INSTALLED_PLUGIN_SHOWN
-    ")\n"
+    "                      else the installed one,\n"
+    "                      " VELK_INSTALLED_PLUGIN_SHOWN ")\n"
     "  --data-id N         the device's data identifier, 0 to 4294967295 (default 0)\n"
     "  --config FILE       the device's JSON configuration (default: an empty object); with -,\n"
     "                      read from standard input, and the readings are the arguments\n"

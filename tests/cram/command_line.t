@@ -80,14 +80,18 @@ The usage, on standard output:
 
   $ velk-run -h
   usage: velk-run [OPTION...] [--] [READING...]
+         velk-run test [OPTION...] SCENARIO...
          velk-run --decode HEX | --help | --version
   Loads the plug-in as the daemon does, in a worker process that velk-run watches, and drives
   one device: its configuration, a cached record if given, then raw readings (-32768 to 32767),
   those given or else one a line of standard input. The plug-in's log goes to standard output;
   each call it makes into the host, as a JSON line to standard error or the --events file.
-    --plugin PATH       plug-in file to load (default: velk_temperature.so next to velk-run)
+    --plugin PATH       plug-in file to load (default: velk_temperature.so beside velk-run,
+                        else the installed one,
+                        ../lib/dran/plugins/velk_temperature.so from velk-run's directory)
     --data-id N         the device's data identifier, 0 to 4294967295 (default 0)
-    --config FILE       the device's JSON configuration (default: an empty object)
+    --config FILE       the device's JSON configuration (default: an empty object); with -,
+                        read from standard input, and the readings are the arguments
     --restore HEX       a cached 15-byte record as 30 hex digits, restored before the readings
     --events FILE       write the events to FILE (created or truncated), not to standard error
     --clock TIME        the local time 'YYYY-MM-DD HH:MM:SS' of the first round (default: now)
@@ -96,9 +100,19 @@ The usage, on standard output:
     -h, --help          print this and exit
     --version           print velk-run's version and exit
     --                  what follows is readings, even where it starts with '-'
-  An option's value may also follow it after '=': --data-id=17.
+  velk-run test runs each scenario file (a device's steps and what each must show) in a worker
+  of its own and says PASS or FAIL for each, with every difference:
+    --update            rewrite each scenario's expectations with what was seen
+    --junit FILE        write a JUnit XML report to FILE as well
+    --plugin PATH       the plug-in for every scenario, whatever the scenarios name
+    --timeout SECONDS   kill a worker that says nothing for this long (default 30)
+  An option's value may also follow it after '=' (--data-id=17); an option may be shortened
+  where that names only one (--data=17).
   Exit status: 0 done, 1 a failure while running, 2 a mistake on the command line, 128 + N
-  where signal N ended the plug-in's process, which then ends velk-run.
+  where signal N ended the plug-in's process, which then ends velk-run; velk-run test: 0 when
+  every scenario passed, 1 when any failed, 2 a mistake on the command line.
+  The whole reference: docs/velk-run.md in the sources, installed as
+  share/doc/velk_temperature/velk-run.md.
 
 The version is the project's, on standard output:
 

@@ -54,8 +54,9 @@ A library without the entry point, get_providers (glibc and musl word it differe
 An entry point that is data, not a function:
 
   $ velk-run --plugin velk_faulty_data_entry.so 1000
-  velk-run: plug-in './velk_faulty_data_entry.so' has no get_providers: it is data, not a function
-  [1]
+  velk-run: the plug-in crashed (SIGSEGV) during get_providers
+  Segmentation fault
+  [139]
 
 A get_providers that throws, something that is no std::exception or an error of the
 plug-in's own type, and a provider that creates no device:
