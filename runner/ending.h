@@ -31,8 +31,8 @@ struct Ending {
   int RunStatus() const;
 };
 
-// `sent` is the first signal velk-run passed on (0: none); `silent_seconds`, how long the
-// worker had been silent when velk-run killed it (0: it did not).
+// `sent` is the signal that ended the worker where velk-run passed it on (0: none);
+// `silent_seconds`, how long the worker had been silent when velk-run killed it (0: it did not).
 Ending Classify(int wait_status, const Progress::Seen& page, int sent, int silent_seconds);
 // The failure line for it, without "velk-run: "; empty for a finished run.
 std::string Worded(const Ending& ending);

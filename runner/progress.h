@@ -19,12 +19,13 @@ struct Progress {
   // then published, so that an end in the middle of a write leaves the last whole one.
   void Say(bool step, std::string_view words) {
     if (!standin::InOwnProcess()) return;
-    Words& next = slots[1 - current];
-    next.in_step = step;
-    next.size = words.copy(next.text, sizeof(next.text));
+    // Whatever the plug-in wrote over `current`, the worker writes within the page.
+    const int next = current == 0 ? 1 : 0;
+    slots[next].in_step = step;
+    slots[next].size = words.copy(slots[next].text, sizeof(slots[next].text));
     // The flip must not be ordered before the words it publishes.
     std::atomic_signal_fence(std::memory_order_seq_cst);
-    current = 1 - current;
+    current = next;
   }
   // The worker's own end, after every destructor, with the status it is ending with.
   void Finish(int status) {

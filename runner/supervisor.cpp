@@ -53,12 +53,16 @@ bool ReadChannel(int fd, const Watch& watch) {
   return true;
 }
 
-// The worker's end: its status as waitpid gave it, the first signal velk-run passed on, and
-// how long it had been silent where velk-run killed it for that.
+// The worker's end: its status as waitpid gave it, the signals velk-run passed on, and how
+// long it had been silent where velk-run killed it for that.
 struct Waited {
   int status = 0;
-  int sent = 0;
+  sigset_t sent;
   int silent_seconds = 0;
+  // The signal that ended the worker, where velk-run passed it on; else 0.
+  int SentOne() const {
+    return WIFSIGNALED(status) && sigismember(&sent, WTERMSIG(status)) == 1 ? WTERMSIG(status) : 0;
+  }
 };
 
 // Waits for the worker's end, reading the channel (-1: none) as it comes and passing on the
@@ -66,6 +70,7 @@ struct Waited {
 Waited WaitFor(pid_t worker, int signals, int& channel, const Watch& watch,
                const Progress& progress) {
   Waited waited;
+  sigemptyset(&waited.sent);
   for (;;) {
     pollfd watched[2] = {{signals, POLLIN, 0}, {channel, POLLIN, 0}};
     const bool timed = watch.silence_seconds > 0 && waited.silent_seconds == 0;
@@ -85,7 +90,7 @@ Waited WaitFor(pid_t worker, int signals, int& channel, const Watch& watch,
     const int signal = static_cast<int>(info.ssi_signo);
     if (signal == SIGCHLD && Ended(worker, waited.status, progress)) return waited;
     if (signal != SIGCHLD) {
-      if (waited.sent == 0) waited.sent = signal;
+      sigaddset(&waited.sent, signal);
       kill(worker, signal);
       kill(worker, SIGCONT);  // a stopped worker takes it only once it goes on
     }
@@ -141,7 +146,7 @@ Ending Supervise(const std::function<void(Progress&, int channel)>& work, const 
   close(signals);
   sigprocmask(SIG_SETMASK, &original, nullptr);
   const Ending ending =
-      Classify(waited.status, progress.Read(), waited.sent, waited.silent_seconds);
+      Classify(waited.status, progress.Read(), waited.SentOne(), waited.silent_seconds);
   munmap(page, sizeof(Progress));
   return ending;
 }

@@ -1,8 +1,9 @@
 // A plug-in that fails in one way, for the runner to name. Each is built from this file by its
 // VELK_FAULT_* definition: null_device, throws_int, throws_error, data_entry and
-// undefined_symbol fail in their loading, as their names say; misbehaving_device, and unique
-// (which exports a symbol that keeps dlclose from unloading it), create a device that fails
-// where its JSON configuration says, a fault named by when it happens and what happens:
+// undefined_symbol fail in their loading, as their names say; misbehaving_device, unique
+// (which exports a symbol that keeps dlclose from unloading it) and several_providers (whose
+// first provider makes no analog-input devices) create a device that fails where its JSON
+// configuration says, a fault named by when it happens and what happens:
 //
 //   {"reading 2": "sigsegv"}
 //   {"configure": "throw", "message": "bad \u001b settings"}
@@ -38,7 +39,19 @@
 //   "interrupt reads"             SIGALRM every 10 ms without SA_RESTART, until the next reading
 //   "exit from a thread later", "sigsegv from a thread later"  a thread does it 300 ms on
 //   "hang"                        waits for a signal from outside, for ever
-// At unloading: "sigsegv" or "exit". At finalizing: "print", a printf line that exit flushes.
+//   "hang, ignoring SIGTERM"      the same, with SIGTERM ignored
+//   "stop"                        raise(SIGSTOP), as a plug-in waiting for a debugger does
+//   "write a file of its own"     fopen()s own.log in the current directory, writes a line with
+//                                 fprintf() and never closes it
+//   "log and flush it itself"     a printf line, and fflush(stdout) of its own, its result unread
+//   "fork a child that returns, then _exit"  the child goes on in velk-run's code as an exec
+//                                 that failed would leave it; the device waits for it, then
+//                                 _exit(0)s
+//   "_Fork a child that calls the host"  _Fork(), which runs no fork handler; the child calls
+//                                 Reset and _exit()s
+//   "write over the progress page, then sigsegv"  0xff over every shared page of /dev/zero
+// At unloading: "sigsegv", "exit" or "exit 3". At finalizing: "print", a printf line that exit
+// flushes.
 // A step without a fault does its part: a reading returns its raw value, a restore accepts the
 // record. Any other key or name makes InitSetting throw, naming it, so a misspelt fault cannot
 // pass for a run without one.
@@ -54,6 +67,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <fstream>
 #include <cstdlib>
 #include <iostream>
 #include <map>
@@ -101,7 +116,7 @@ void Crash() { *static_cast<volatile int*>(nullptr) = 1; }
 // The faults of the library itself, which the configuration sets: flags, as no object with a
 // destructor of its own may be read once the static destructors have run.
 bool crash_at_unloading = false;
-bool exit_at_unloading = false;
+int exit_at_unloading = -1;  // the status, if any
 bool print_at_finalizing = false;
 
 // What the library does when its static objects are destroyed: at dlclose, or at the exit of
@@ -109,7 +124,7 @@ bool print_at_finalizing = false;
 struct Unloading {
   ~Unloading() {
     if (crash_at_unloading) Crash();
-    if (exit_at_unloading) std::exit(0);
+    if (exit_at_unloading >= 0) std::exit(exit_at_unloading);
   }
 } unloading;
 
@@ -154,7 +169,14 @@ const std::set<std::string> kStepFaults = {"sigsegv",
                                            "interrupt reads",
                                            "exit from a thread later",
                                            "sigsegv from a thread later",
-                                           "hang"};
+                                           "hang",
+                                           "hang, ignoring SIGTERM",
+                                           "stop",
+                                           "write a file of its own",
+                                           "log and flush it itself",
+                                           "fork a child that returns, then _exit",
+                                           "_Fork a child that calls the host",
+                                           "write over the progress page, then sigsegv"};
 
 // Whether `when` names a step of the device: "reading N" with N a whole number from 1, written
 // without leading zeros, so that it is the key the readings look for.
@@ -168,7 +190,7 @@ bool IsStep(const std::string& when) {
 }
 
 bool Allowed(const std::string& when, const std::string& what) {
-  if (when == "unloading") return what == "sigsegv" || what == "exit";
+  if (when == "unloading") return what == "sigsegv" || what == "exit" || what == "exit 3";
   if (when == "finalizing") return what == "print";
   if (!IsStep(when) || kStepFaults.count(what) == 0) return false;
   return what != "refuse" || when == "configure" || when == "restore";
@@ -215,7 +237,7 @@ class MisbehavingDevice : public DranAIDevice {
       }
       if (when == "unloading") {
         crash_at_unloading = what == "sigsegv";
-        exit_at_unloading = what == "exit";
+        if (what != "sigsegv") exit_at_unloading = what == "exit" ? 0 : 3;
       } else if (when == "finalizing") {
         print_at_finalizing = true;
       } else {
@@ -286,10 +308,51 @@ class MisbehavingDevice : public DranAIDevice {
         std::exit(0);
       }).detach();
     }
-    if (what == "hang") {
+    if (what == "hang, ignoring SIGTERM") signal(SIGTERM, SIG_IGN);
+    if (what == "hang" || what == "hang, ignoring SIGTERM") {
       for (;;) pause();
     }
+    if (what == "stop") raise(SIGSTOP);
+    if (what == "write a file of its own") std::fprintf(std::fopen("own.log", "w"), "its own line\n");
+    if (what == "log and flush it itself") {
+      std::printf("%s: a line of log\n", when.c_str());
+      std::fflush(stdout);
+    }
+    if (what == "fork a child that returns, then _exit") {
+      const pid_t child = fork();
+      if (child == 0) return true;
+      waitpid(child, nullptr, 0);
+      _exit(0);
+    }
+    if (what == "_Fork a child that calls the host") {
+      if (const pid_t child = _Fork(); child == 0) {
+        Reset();
+        _exit(0);
+      } else {
+        waitpid(child, nullptr, 0);
+      }
+    }
+    if (what == "write over the progress page, then sigsegv") {
+      WriteOverSharedZeroPages();
+      Crash();
+    }
     return true;
+  }
+
+  // What a plug-in that runs wild does to velk-run's progress page, which velk-run shares with
+  // its worker as an anonymous shared mapping.
+  static void WriteOverSharedZeroPages() {
+    std::ifstream maps("/proc/self/maps");
+    for (std::string line; std::getline(maps, line);) {
+      unsigned long start = 0;
+      unsigned long end = 0;
+      char permissions[5] = {};
+      if (line.find("/dev/zero") != std::string::npos &&
+          std::sscanf(line.c_str(), "%lx-%lx %4s", &start, &end, permissions) == 3 &&
+          permissions[1] == 'w' && permissions[3] == 's') {
+        std::memset(reinterpret_cast<void*>(start), 0xff, end - start);
+      }
+    }
   }
 
   static constexpr itimerval kNoTimer{};
@@ -301,12 +364,16 @@ class MisbehavingDevice : public DranAIDevice {
 
 class FaultyProvider : public DranAIDeviceProvider {
  public:
-#if defined(VELK_FAULT_MISBEHAVING_DEVICE) || defined(VELK_FAULT_UNIQUE)
+#if defined(VELK_FAULT_MISBEHAVING_DEVICE) || defined(VELK_FAULT_UNIQUE) || \
+    defined(VELK_FAULT_SEVERAL_PROVIDERS)
   DranAIDevice* create() const override { return new MisbehavingDevice; }
 #else
   DranAIDevice* create() const override { return nullptr; }
 #endif
 };
+
+// A provider of some other kind of device, which the daemon's analog-input devices pass over.
+class OtherProvider : public Provider {};
 
 }  // namespace
 
@@ -318,6 +385,8 @@ std::vector<std::shared_ptr<Provider> > get_providers() {
   throw 5529;
 #elif defined(VELK_FAULT_THROWS_ERROR)
   throw PluginError("no providers today");
+#elif defined(VELK_FAULT_SEVERAL_PROVIDERS)
+  return {std::make_shared<OtherProvider>(), std::make_shared<FaultyProvider>()};
 #else
   return {std::make_shared<FaultyProvider>()};
 #endif

@@ -43,3 +43,28 @@ names is the same under any time zone, and so are the bytes of the log and the e
   rvSize is 1
   $ cmp utc.log vlk.log && cmp utc.log cet.log
   $ cmp utc.events vlk.events && cmp utc.events cet.events
+
+Text after the time, and a leap second, which Boost's ptime (and so the plug-in's clock) takes
+for the second after it, under a zone that has leap seconds:
+
+  $ velk-run --clock '2026-12-09 03:05:06x' 1000
+  velk-run: --clock '2026-12-09 03:05:06x' is not a local time 'YYYY-MM-DD HH:MM:SS' of the time zone in effect (velk-run --help shows the usage)
+  [2]
+  $ TZ=right/UTC velk-run --clock '2016-12-31 23:59:60' 1000
+  velk-run: --clock '2016-12-31 23:59:60' is a leap second, which the plug-in's clock takes for the second after it (velk-run --help shows the usage)
+  [2]
+
+A clock given alone stands still, also under summer time, where the records hold the local
+time given:
+
+  $ TZ=CET-1CEST,M3.5.0,M10.5.0/3 velk-run --clock '2026-07-01 12:00:00' 1000 1500 2>&1 >/dev/null | grep -o '"call":"get_ttime","time":"[^"]*"'
+  "call":"get_ttime","time":"2026-07-01 12:00:00"
+  "call":"get_ttime","time":"2026-07-01 12:00:00"
+
+Without --clock, the rounds read the machine's clock: the time a record holds is now, to a
+few seconds:
+
+  $ now=$(date +%s)
+  $ time=$(velk-run 1000 2>&1 >/dev/null | sed -n 's/.*"call":"get_ttime","time":"\([^"]*\)".*/\1/p')
+  $ test $(( $(date -d "$time" +%s) - now )) -ge -1 -a $(( $(date -d "$time" +%s) - now )) -le 5 && echo near now
+  near now

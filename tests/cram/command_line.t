@@ -187,3 +187,41 @@ A cached record to restore is 15 bytes as 30 hex digits:
   $ velk-run --restore zz 1000
   velk-run: --restore 'zz' is not a record (15 bytes as 30 hex digits) (velk-run --help shows the usage)
   [2]
+
+getopt_long reads the command line: an option may be shortened where that names only one,
+an ambiguous one is named with what it could be, and "--=1000", which names none, is no
+option (and no "--" either, which would take the reading):
+
+  $ velk-run --data=3 --clock '2026-12-09 03:05:06' 1000 2>&1 >/dev/null | grep -c '"data_id":3,'
+  2
+  $ velk-run --c x 1000
+  velk-run: ambiguous option '--c' (--config, --clock, --clock-step) (velk-run --help shows the usage)
+  [2]
+  $ velk-run --=1000
+  velk-run: unknown option '--=1000' (velk-run --help shows the usage)
+  [2]
+
+A value with '=' in it is the value whole, after the first one; a reading of two signs is
+none:
+
+  $ echo '{"appSetting": {"b_mode": "2"}}' >a=b.json
+  $ velk-run --config=a=b.json 1000 2>/dev/null
+  InitSetting 0 b_mode_:2
+  VelkTemperature process 1000
+  rvSize is 1
+  $ velk-run -- +-5
+  velk-run: reading '+-5' (argument 1 of the readings) is not an integer from -32768 to 32767; no reading was processed (velk-run --help shows the usage)
+  [2]
+
+The configuration on standard input (--config -, as jq and coreutils read "-"); the readings
+are the arguments then. A file of that name is ./-:
+
+  $ echo '{"appSetting": {"b_mode": "2"}}' | velk-run --config - 1000 2>/dev/null
+  InitSetting 0 b_mode_:2
+  VelkTemperature process 1000
+  rvSize is 1
+  $ echo '{"appSetting": {"b_mode": "4"}}' >-
+  $ velk-run --config ./- 1000 2>/dev/null
+  InitSetting 0 b_mode_:4
+  VelkTemperature process 1000
+  rvSize is 1

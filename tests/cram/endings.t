@@ -64,3 +64,34 @@ exit there is not the plug-in's step. Here a thread of the first reading ends th
   {"call":"Reset"}
   velk-run: the plug-in's process exited with status 0 between steps; the 1 reading before it was processed
   [1]
+
+Only the worker marks its progress: a child that the plug-in forks and that goes on in
+velk-run's code (as an exec that failed leaves it) runs the rest of the run, but its end is
+not the run's; the worker's _exit(0) after it is told:
+
+  $ echo '{"reading 1": "fork a child that returns, then _exit"}' >returns.json
+  $ velk-run --plugin velk_faulty_misbehaving_device.so --config returns.json 0
+  {"call":"Reset"}
+  {"call":"InitSetting","result":true}
+  {"call":"Reset"}
+  velk-run: the plug-in's process exited with status 0 during the reading of argument 1; no reading was processed
+  [1]
+
+A plug-in that writes over velk-run's progress page cannot make velk-run crash or say where it
+was: velk-run says less.
+
+  $ echo '{"reading 1": "write over the progress page, then sigsegv"}' >forge.json
+  $ velk-run --plugin velk_faulty_misbehaving_device.so --config forge.json 0 1000
+  {"call":"Reset"}
+  {"call":"InitSetting","result":true}
+  {"call":"Reset"}
+  velk-run: the plug-in's process was killed by SIGSEGV; where in its run cannot be told (its progress page was overwritten)
+  Segmentation fault
+  [139]
+
+A run started with SIGCHLD ignored (which a child inherits, and which would take the worker's
+end away unseen) waits for its worker all the same:
+
+  $ (trap '' CHLD; velk-run --clock '2026-12-09 03:05:06' 1000 2>/dev/null)
+  VelkTemperature process 1000
+  rvSize is 1

@@ -126,3 +126,56 @@ plug-in may open): the status alone tells, as standard error is what failed.
   [1]
   $ velk-run --plugin velk_faulty_misbehaving_device.so 0 2>&-
   [1]
+
+--events naming the file that standard output is already (/dev/stdout, or the file that >
+named) writes through that descriptor: the log and the events share one offset, in the
+order of the calls, and what the shell appended to is kept:
+
+  $ echo 'an earlier line' >both.txt
+  $ velk-run --clock '2026-12-09 03:05:06' --events /dev/stdout 1000 >>both.txt
+  $ cat both.txt
+  an earlier line
+  {"call":"InitSetting","result":true}
+  VelkTemperature process 1000
+  {"call":"get_ttime","time":"2026-12-09 03:05:06"}
+  {"call":"SendSP","data_id":0,"length":15,"publish":false,"record":"000000000000a041ea070c09030506","sp_id":5529,"time":"2026-12-09 03:05:06","value":20.0}
+  {"call":"Reset"}
+  {"call":"CheckThreshold","key":"value","level":1,"name":"\xe6\xb8\xa9\xe5\xba\xa6","value":20.0} (esc)
+  rvSize is 1
+  {"call":"DoBatchCheckThreshold","result":false,"rules":["value"]}
+  {"call":"SaveDeviceHistory","data_id":0,"length":15,"record":"000000000000a041ea070c09030506","time":"2026-12-09 03:05:06","value":20.0}
+
+An events file that held a longer text before holds the events alone:
+
+  $ head -c 5000 /dev/zero | tr '\0' x >events.jsonl
+  $ velk-run --clock '2026-12-09 03:05:06' --events events.jsonl 1000 >/dev/null
+  $ wc -l <events.jsonl
+  7
+  $ grep -q x events.jsonl || echo no x left
+  no x left
+
+A file the plug-in writes with fprintf() and never closes has its line once the run ends:
+
+  $ echo '{"reading 1": "write a file of its own"}' >own.json
+  $ velk-run --plugin velk_faulty_misbehaving_device.so --config own.json 0 2>/dev/null
+  $ cat own.log
+  its own line
+
+A plug-in that flushes its own log to a full disk, and reads nothing of the result, does not
+hide the loss:
+
+  $ echo '{"reading 1": "log and flush it itself"}' >flush.json
+  $ velk-run --plugin velk_faulty_misbehaving_device.so --config flush.json 0 >/dev/full
+  {"call":"Reset"}
+  {"call":"InitSetting","result":true}
+  {"call":"Reset"}
+  velk-run: cannot write the plug-in's log to standard output; stopped after 1 reading
+  [1]
+
+A child made with _Fork(), which runs no fork handler, writes no events either:
+
+  $ echo '{"reading 1": "_Fork a child that calls the host"}' >underscore_fork.json
+  $ velk-run --plugin velk_faulty_misbehaving_device.so --config underscore_fork.json 0
+  {"call":"Reset"}
+  {"call":"InitSetting","result":true}
+  {"call":"Reset"}

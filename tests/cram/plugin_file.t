@@ -81,3 +81,22 @@ glibc and musl word it differently:
   $ velk-run --plugin undefined_escape.so 1000
   velk-run: cannot load plug-in '\./undefined_escape\.so': (undefined symbol: velk\\x1bmissing_(velk_missing_){76}velk_\.\.\. \(2020 bytes\)|Error relocating \./undefined_escape\.so: velk\\x1bmissing_(velk_missing_){74}velk_miss\.\.\. \(2060 bytes\)) (re)
   [1]
+
+A plug-in that offers several providers: the device comes from the first of analog-input
+devices, here the second:
+
+  $ velk-run --plugin velk_faulty_several_providers.so 0
+  {"call":"Reset"}
+  {"call":"InitSetting","result":true}
+  {"call":"Reset"}
+
+A crash while a long path of bytes outside ASCII is loaded: the line shows the path cut at
+1024 bytes, each as \xNN, then "...", its quote and its length, never cut inside an escape:
+
+  $ dir=$(printf '\351%.0s' $(seq 200)); path=$dir/$dir/$dir/$dir/$dir/$dir
+  $ mkdir -p "$path" && head -c 4096 "$VELK_PLUGIN" >"$path/cut_short.so"
+  $ (velk-run --plugin "$path/cut_short.so" 1000) 2>crash.txt
+  Bus error
+  [135]
+  $ sed 's/\(\\xe9\)\{1,\}/<\\xe9...>/g' crash.txt
+  velk-run: the plug-in crashed (SIGBUS) during the loading of '<\xe9...>/<\xe9...>/<\xe9...>/<\xe9...>/<\xe9...>/<\xe9...>...' (1218 bytes)

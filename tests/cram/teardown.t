@@ -74,6 +74,17 @@ An exit(0) there changes nothing: the process was ending with status 0 already.
   {"call":"InitSetting","result":true}
   {"call":"Reset"}
 
+An exit with a status of its own there is told: the status the process ends with is what a
+script sees.
+
+  $ echo '{"unloading": "exit 3"}' >unloading_exit_3.json
+  $ velk-run --plugin velk_faulty_unique.so --config unloading_exit_3.json 0
+  {"call":"Reset"}
+  {"call":"InitSetting","result":true}
+  {"call":"Reset"}
+  velk-run: the plug-in's process exited with status 3 during its static destructors at exit
+  [1]
+
 What its destructor function writes after everything else at exit is checked too:
 
   $ echo '{"finalizing": "print"}' >finalizing_print.json
