@@ -92,6 +92,6 @@ was: velk-run says less.
 A run started with SIGCHLD ignored (which a child inherits, and which would take the worker's
 end away unseen) waits for its worker all the same:
 
-  $ (trap '' CHLD; velk-run --clock '2026-12-09 03:05:06' 1000 2>/dev/null)
+  $ timeout -k 5 30 env --ignore-signal=CHLD velk-run --clock '2026-12-09 03:05:06' 1000 2>/dev/null
   VelkTemperature process 1000
   rvSize is 1
