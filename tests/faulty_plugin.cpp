@@ -20,6 +20,7 @@
 // What, in a step of the device (configure, restore, reading N, destruction), after the step's
 // one host call (Reset), so that the step has events to show:
 //   "sigsegv"                     a write through a null pointer
+//   "sigsegv, dumping no core"    the same, with no core file of its own
 //   "abort"                       std::abort()
 //   "sigbus", "sigfpe", "sigill", "sigtrap", "sigsys"   raises that signal
 //   "exit", "quick_exit"          that function, with status 0
@@ -58,6 +59,7 @@
 #include <err.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -146,6 +148,7 @@ __attribute__((visibility("default"))) int* unique_symbol = &Unique();
 void OnAlarm(int) {}
 
 const std::set<std::string> kStepFaults = {"sigsegv",
+                                           "sigsegv, dumping no core",
                                            "abort",
                                            "sigbus",
                                            "sigfpe",
@@ -252,6 +255,11 @@ class MisbehavingDevice : public DranAIDevice {
     if (fault == faults_.end()) return true;
     const std::string& what = fault->second;
     const std::string message = message_.empty() ? "a fault at " + when : message_;
+    if (what == "sigsegv, dumping no core") {
+      const rlimit no_core{0, 0};
+      setrlimit(RLIMIT_CORE, &no_core);
+      Crash();
+    }
     if (what == "sigsegv") Crash();
     if (what == "abort") std::abort();
     if (what == "sigbus") raise(SIGBUS);

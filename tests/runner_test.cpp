@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,7 @@ using ::testing::StartsWith;
 struct Outcome {
   int status = -1;  // the exit status, or 128 and the signal that ended it
   bool signaled = false;
+  bool core_dumped = false;
   std::vector<std::string> writes;  // on standard error, one a write
   std::string message;              // the lines of standard error that are no event
 };
@@ -50,11 +52,12 @@ class TempFile {
 };
 
 // velk-run as a child process: standard input a pipe from the test, standard output a pipe to
-// it, standard error a socket that keeps each write apart.
+// it, standard error a socket that keeps each write apart. `in_child` runs in it before exec.
 class VelkRun {
  public:
   explicit VelkRun(const std::vector<std::string>& arguments,
-                   rlim_t address_space = RLIM_INFINITY) {
+                   rlim_t address_space = RLIM_INFINITY,
+                   const std::function<void()>& in_child = [] {}) {
     std::vector<std::string> words = {VELK_RUN_COMMAND};
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
@@ -74,13 +77,17 @@ class VelkRun {
       dup2(err[1], 2);
       const rlimit limit{address_space, address_space};
       setrlimit(RLIMIT_AS, &limit);
-      const rlimit no_core{0, 0};
-      setrlimit(RLIMIT_CORE, &no_core);
+      // No core but where a test asks for one: the hard limit stays.
+      rlimit cores{};
+      getrlimit(RLIMIT_CORE, &cores);
+      cores.rlim_cur = 0;
+      setrlimit(RLIMIT_CORE, &cores);
       // The sanitizers' own handlers would report the plug-in's crashes in place of velk-run.
       setenv("ASAN_OPTIONS",
              "handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0:handle_abort=0:"
              "handle_sigtrap=0",
              1);
+      in_child();
       execv(argv[0], argv.data());
       _exit(127);
     }
@@ -130,6 +137,7 @@ class VelkRun {
     Outcome outcome;
     outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     outcome.signaled = WIFSIGNALED(status);
+    outcome.core_dumped = WIFSIGNALED(status) && WCOREDUMP(status);
     outcome.writes = writes_;
     for (const std::string& write : writes_) {
       EXPECT_EQ(write.back(), '\n') << "a write of part of a line: " << write;
@@ -185,23 +193,41 @@ std::string Faulty(const std::string& fault) {
   return std::string(VELK_FAULTY_PLUGIN_DIR) + "/velk_faulty_" + fault + ".so";
 }
 
+// A process's state as /proc says it ('R', 'S', 'T' stopped, 'Z' a zombie), and its parent;
+// 0 where it is gone.
+char StateOf(pid_t pid, pid_t* parent = nullptr) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  std::getline(stat, line);
+  // "PID (NAME) STATE PPID ...", where NAME may hold blanks and parentheses.
+  const std::size_t name_end = line.rfind(')');
+  char state = 0;
+  pid_t ppid = 0;
+  if (name_end == std::string::npos ||
+      std::sscanf(line.c_str() + name_end + 1, " %c %d", &state, &ppid) != 2) {
+    return 0;
+  }
+  if (parent != nullptr) *parent = ppid;
+  return state;
+}
+
+// Waits up to 30 seconds for `done`.
+bool Eventually(const std::function<bool()>& done) {
+  for (int tries = 0; tries < 300; ++tries) {
+    if (done()) return true;
+    usleep(100000);
+  }
+  return done();
+}
+
 // velk-run's worker: the process whose parent is `parent`, found in /proc.
 pid_t WorkerOf(pid_t parent) {
   DIR* proc = opendir("/proc");
   pid_t worker = -1;
   for (dirent* entry; proc != nullptr && worker < 0 && (entry = readdir(proc)) != nullptr;) {
-    std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    // "PID (NAME) STATE PPID ...", where NAME may hold blanks and parentheses.
-    const std::size_t name_end = line.rfind(')');
-    pid_t pid = 0;
-    char state = 0;
     pid_t ppid = 0;
-    if (name_end != std::string::npos && std::sscanf(line.c_str(), "%d", &pid) == 1 &&
-        std::sscanf(line.c_str() + name_end + 1, " %c %d", &state, &ppid) == 2 && ppid == parent) {
-      worker = pid;
-    }
+    const pid_t pid = std::atoi(entry->d_name);
+    if (pid > 0 && StateOf(pid, &ppid) != 0 && ppid == parent) worker = pid;
   }
   if (proc != nullptr) closedir(proc);
   return worker;
@@ -277,6 +303,96 @@ TEST(RunnerTest, SignalSentInTheMiddleOfAStepIsTold) {
     EXPECT_TRUE(outcome.signaled) << "a signal ends velk-run as it ended the plug-in";
     EXPECT_EQ(outcome.message, "velk-run: " + each.message + during);
   }
+}
+
+// Of two signals sent to velk-run, the one that ended the worker is told: here it ignores the
+// first, SIGTERM.
+TEST(RunnerTest, TheSignalThatEndedTheWorkerIsTheOneTold) {
+  const TempFile hang(R"({"reading 1": "hang, ignoring SIGTERM"})");
+  VelkRun run({"--plugin", Faulty("misbehaving_device"), "--config", hang.path(), "0"});
+  for (int i = 0; i < 3; ++i) ASSERT_NE(run.NextWrite(), "");
+  kill(run.pid(), SIGTERM);
+  usleep(300000);
+  kill(run.pid(), SIGINT);
+  const Outcome outcome = run.Finish();
+  EXPECT_EQ(outcome.status, 128 + SIGINT);
+  EXPECT_EQ(outcome.message,
+            "velk-run: SIGINT, sent to velk-run and passed on, ended the plug-in's process during "
+            "the reading of argument 1; no reading was processed\n");
+}
+
+// A worker that stops by itself (as a plug-in that waits for a debugger) is said as it stops,
+// with how to go on; it goes on when continued, and a signal sent to velk-run still ends it.
+TEST(RunnerTest, AStoppedWorkerIsToldAndStillEnds) {
+  const TempFile stop(R"({"reading 1": "stop"})");
+  for (const bool continued : {true, false}) {
+    VelkRun run({"--plugin", Faulty("misbehaving_device"), "--config", stop.path(), "0"});
+    for (int i = 0; i < 3; ++i) ASSERT_NE(run.NextWrite(), "");
+    const std::string worker = std::to_string(WorkerOf(run.pid()));
+    EXPECT_EQ(run.NextWrite(), "velk-run: the plug-in's process " + worker +
+                                   " stopped (SIGSTOP) during the reading of argument 1; no "
+                                   "reading was processed; it goes on after 'kill -CONT " +
+                                   worker + "'\n");
+    kill(continued ? std::stoi(worker) : run.pid(), continued ? SIGCONT : SIGTERM);
+    const Outcome outcome = run.Finish();
+    EXPECT_EQ(outcome.status, continued ? 0 : 128 + SIGTERM) << outcome.message;
+  }
+}
+
+// Ctrl-Z stops the run as a whole (the terminal sends SIGTSTP to the process group) and fg goes
+// on with it (SIGCONT to the group): job control is not velk-run's to pass on, nor to tell.
+TEST(RunnerTest, JobControlStopsAndContinuesTheRunAsAWhole) {
+  VelkRun run({"--plugin", VELK_PLUGIN_PATH}, RLIM_INFINITY, [] { setpgid(0, 0); });
+  ASSERT_NE(run.NextWrite(), "");  // the configuration's event
+  const pid_t worker = WorkerOf(run.pid());
+  kill(-run.pid(), SIGTSTP);
+  EXPECT_TRUE(Eventually([&] { return StateOf(run.pid()) == 'T' && StateOf(worker) == 'T'; }))
+      << "velk-run " << StateOf(run.pid()) << ", its worker " << StateOf(worker);
+  kill(-run.pid(), SIGCONT);
+  run.Write("1000\n");
+  const Outcome outcome = run.Finish();
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.message, "");
+}
+
+// The worker does not outlive velk-run, even killed with SIGKILL, as a CI job's timeout kills
+// it: it would go on writing the next readings' log and events into the user's files.
+TEST(RunnerTest, TheWorkerDoesNotOutliveVelkRun) {
+  const TempFile hang(R"({"reading 1": "hang"})");
+  VelkRun run({"--plugin", Faulty("misbehaving_device"), "--config", hang.path(), "0"});
+  for (int i = 0; i < 3; ++i) ASSERT_NE(run.NextWrite(), "");
+  const pid_t worker = WorkerOf(run.pid());
+  ASSERT_GT(worker, 0);
+  kill(run.pid(), SIGKILL);
+  EXPECT_TRUE(Eventually([&] { return StateOf(worker) == 0 || StateOf(worker) == 'Z'; }));
+  kill(worker, SIGKILL);  // the test's own end, where the test fails
+  run.Finish();
+}
+
+// Where cores are dumped, the worker's is the one: velk-run ends by its signal with no core of
+// its own, as timeout(1) does. The worker dumps none here, so that a core of velk-run's would
+// not find the name taken. (Where the machine dumps no core at all, this shows nothing.)
+TEST(RunnerTest, VelkRunDumpsNoCoreOfItsOwn) {
+  const TempFile crash(R"({"reading 1": "sigsegv, dumping no core"})");
+  std::string folder = ::testing::TempDir() + "velk-run-core-XXXXXX";
+  ASSERT_NE(mkdtemp(&folder[0]), nullptr);
+  VelkRun run({"--plugin", Faulty("misbehaving_device"), "--config", crash.path(), "0"},
+              RLIM_INFINITY, [&] {
+                rlimit cores{};
+                getrlimit(RLIMIT_CORE, &cores);
+                cores.rlim_cur = cores.rlim_max;
+                setrlimit(RLIMIT_CORE, &cores);
+                if (chdir(folder.c_str()) != 0) _exit(127);
+              });
+  const Outcome outcome = run.Finish();
+  EXPECT_EQ(outcome.status, 128 + SIGSEGV);
+  EXPECT_FALSE(outcome.core_dumped);
+  DIR* cores = opendir(folder.c_str());
+  for (dirent* entry; cores != nullptr && (entry = readdir(cores)) != nullptr;) {
+    std::remove((folder + "/" + entry->d_name).c_str());
+  }
+  if (cores != nullptr) closedir(cores);
+  rmdir(folder.c_str());
 }
 
 // A configuration that the parser cannot hold in the memory left is told as that.
