@@ -104,7 +104,8 @@ std::string Worded(const Ending& ending) {
       return name + ", sent to velk-run and passed on, ended the plug-in's process" + where;
     case Ending::Kind::kHung:
       return "the plug-in's process said nothing for " + std::to_string(ending.silent_seconds) +
-             " seconds, and velk-run killed it" + where;
+             (ending.silent_seconds == 1 ? " second" : " seconds") + ", and velk-run killed it" +
+             where;
     case Ending::Kind::kKilled:
       break;
   }

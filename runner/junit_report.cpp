@@ -52,8 +52,9 @@ std::string JUnitReport(const std::vector<TestCase>& cases) {
       continue;
     }
     ++failures;
-    body += ">\n      <failure message=\"" + std::to_string(test.differences.size()) +
-            " differences\" type=\"difference\">";
+    const std::size_t count = test.differences.size();
+    body += ">\n      <failure message=\"" + std::to_string(count) +
+            (count == 1 ? " difference" : " differences") + "\" type=\"difference\">";
     for (const std::string& line : test.differences) body += Xml(line) + "\n";
     body += "</failure>\n    </testcase>\n";
   }

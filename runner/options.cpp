@@ -55,7 +55,8 @@ extern const char kUsage[] =
     "each call it makes into the host, as a JSON line to standard error or the --events file.\n"
     "  --plugin PATH       plug-in file to load (default: velk_temperature.so beside velk-run,\n"
     "                      else the installed one,\n"
-    "                      " VELK_INSTALLED_PLUGIN_SHOWN ")\n"
+    "                      " VELK_INSTALLED_PLUGIN_SHOWN
+    ")\n"
     "  --data-id N         the device's data identifier, 0 to 4294967295 (default 0)\n"
     "  --config FILE       the device's JSON configuration (default: an empty object); with -,\n"
     "                      read from standard input, and the readings are the arguments\n"

@@ -55,17 +55,24 @@ const Value* MemberOf(const Value& object, const char* name) {
 
 }  // namespace
 
-std::vector<std::pair<std::size_t, std::size_t>> Align(
-    std::size_t expected, std::size_t seen,
-    const std::function<bool(std::size_t, std::size_t)>& same) {
+std::vector<std::pair<std::size_t, std::size_t>> Align(std::size_t expected, std::size_t seen,
+                                                       const Matcher& same, const Matcher& akin) {
   std::vector<std::pair<std::size_t, std::size_t>> pairs;
   std::vector<std::size_t> left_expected;
   std::vector<std::size_t> left_seen;
   const auto pair_off_the_rest = [&] {
-    for (std::size_t k = 0; k < std::max(left_expected.size(), left_seen.size()); ++k) {
-      pairs.emplace_back(k < left_expected.size() ? left_expected[k] : kNone,
-                         k < left_seen.size() ? left_seen[k] : kNone);
+    std::size_t next = 0;  // the first of left_seen not yet placed
+    for (const std::size_t i : left_expected) {
+      std::size_t k = next;
+      while (k < left_seen.size() && !akin(i, left_seen[k])) ++k;
+      if (k == left_seen.size()) {
+        pairs.emplace_back(i, kNone);
+        continue;
+      }
+      for (; next < k; ++next) pairs.emplace_back(kNone, left_seen[next]);
+      pairs.emplace_back(i, left_seen[next++]);
     }
+    for (; next < left_seen.size(); ++next) pairs.emplace_back(kNone, left_seen[next]);
     left_expected.clear();
     left_seen.clear();
   };
@@ -131,6 +138,11 @@ bool Checker::Matches(const Value& expected, const Value& seen) const {
   return expected == seen;
 }
 
+bool SameCall(const Value& expected, const Value& seen) {
+  const Value* call = MemberOf(expected, "call");
+  return call == nullptr || *call == seen["call"];
+}
+
 bool Checker::SameEvent(const Value& expected, const Value& seen) const {
   for (const auto& member : expected.GetObject()) {
     const Value* found = MemberOf(seen, member.name.GetString());
@@ -185,7 +197,8 @@ void Checker::Compare(const std::string& step, const Value& expect, const StepSe
     const auto same = [&](std::size_t i, std::size_t j) {
       return TextOf((*log)[i]) == seen.log[j];
     };
-    for (const auto& [i, j] : Align(log->Size(), seen.log.size(), same)) {
+    const auto any = [](std::size_t, std::size_t) { return true; };
+    for (const auto& [i, j] : Align(log->Size(), seen.log.size(), same, any)) {
       const std::string expected = i == kNone ? "" : velk::Quoted(TextOf((*log)[i]));
       const std::string shown = j == kNone ? "" : velk::Quoted(seen.log[j]);
       if (j == kNone) {
@@ -203,7 +216,10 @@ void Checker::Compare(const std::string& step, const Value& expect, const StepSe
   const auto same = [&](std::size_t i, std::size_t j) {
     return SameEvent((*expected_events)[i], events[j]);
   };
-  for (const auto& [i, j] : Align(expected_events->Size(), events.size(), same)) {
+  const auto akin = [&](std::size_t i, std::size_t j) {
+    return SameCall((*expected_events)[i], events[j]);
+  };
+  for (const auto& [i, j] : Align(expected_events->Size(), events.size(), same, akin)) {
     if (j == kNone) {
       Differ(step + ": missing event " + std::to_string(i + 1) + ": " +
              Shown((*expected_events)[i]));

@@ -56,13 +56,17 @@ class Checker {
   std::vector<std::string> differences_;
 };
 
-// Which expected item goes with which seen one: the longest run of matches in order, as diff
-// finds it; between two matches, the items left pair off in order, and the rest stand alone (a
-// missing or an extra one). Each pair is (expected, seen), with kNone for the side without one.
+// Which expected item goes with which seen one: the longest run of matches in order (`same`),
+// as diff finds it; between two matches, each item left pairs off with the next left that is the
+// same item seen otherwise (`akin`: an event of the same call), and the rest stand alone, a
+// missing or an extra one. Each pair is (expected, seen), with kNone for the side without one.
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-std::vector<std::pair<std::size_t, std::size_t>> Align(
-    std::size_t expected, std::size_t seen,
-    const std::function<bool(std::size_t, std::size_t)>& same);
+using Matcher = std::function<bool(std::size_t, std::size_t)>;
+std::vector<std::pair<std::size_t, std::size_t>> Align(std::size_t expected, std::size_t seen,
+                                                       const Matcher& same, const Matcher& akin);
+
+// Whether an expected event is of the call of a seen one (or names none).
+bool SameCall(const rapidjson::Value& expected, const rapidjson::Value& seen);
 
 // The scenario's text as --update writes it: two blanks an indent and a member a line, but on one
 // line a list of plain values and an object whose members all go on one line, where it fits in

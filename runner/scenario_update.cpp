@@ -121,7 +121,8 @@ void Checker::Update(std::size_t number, const StepSeen& seen,
   const auto same = [&](std::size_t i, std::size_t j) {
     return SameEvent((*before)[i], events[j]);
   };
-  for (const auto& [i, j] : Align(before ? before->Size() : 0, events.size(), same)) {
+  const auto akin = [&](std::size_t i, std::size_t j) { return SameCall((*before)[i], events[j]); };
+  for (const auto& [i, j] : Align(before ? before->Size() : 0, events.size(), same, akin)) {
     if (j == kNone) continue;
     if (i == kNone) {
       updated.PushBack(Value(events[j], alloc), alloc);
