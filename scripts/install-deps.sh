@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, whatever of the build's Debian packages is missing.
+# The transcripts need tzdata for the zones with leap seconds (right/UTC).
 # Usage: scripts/install-deps.sh [native] [fuzz] [mips] [openwrt] [counter]   (default: native)
 set -euo pipefail
 
@@ -10,17 +11,17 @@ packages=()
 for group in "${groups[@]}"; do
   case "$group" in
     native) packages+=(g++ cmake ninja-build pkg-config libjsoncpp-dev libboost-dev libgtest-dev
-                       libgmock-dev libbenchmark-dev binutils abigail-tools rapidjson-dev python3-cram) ;;
+                       libgmock-dev libbenchmark-dev binutils abigail-tools rapidjson-dev python3-cram tzdata) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     # Boost's headers are the native package's: the mipsel -dev cannot sit beside it, and
     # the headers are the same for every architecture.
     mips) packages+=(cmake ninja-build libboost-dev rapidjson-dev g++-mipsel-linux-gnu binutils-mipsel-linux-gnu
                      qemu-user libjsoncpp-dev:mipsel libgtest-dev:mipsel libgmock-dev:mipsel
-                     abigail-tools python3-cram) ;;
+                     abigail-tools python3-cram tzdata) ;;
     # The controllers' own toolchain, built from Debian's sources (scripts/openwrt-toolchain.sh).
     openwrt) packages+=(cmake ninja-build make g++ libboost-dev gcc-12-source binutils-mipsel-linux-gnu
                         linux-libc-dev-mipsel-cross libgmp-dev libmpfr-dev libmpc-dev flex bison
-                        texinfo dpkg-dev xz-utils googletest qemu-user rapidjson-dev python3-cram) ;;
+                        texinfo dpkg-dev xz-utils googletest qemu-user rapidjson-dev python3-cram tzdata) ;;
     # The instruction counter: a qemu-user plug-in built here from one header of qemu's source.
     counter) packages+=(gcc qemu-user dpkg-dev xz-utils) ;;
     *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
