@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <limits>
 
 #include "loader/config.h"
 #include "loader/failure.h"
@@ -63,14 +64,6 @@ class Members {
   std::vector<std::string> taken_;
 };
 
-std::string Text(const Value& value) { return {value.GetString(), value.GetStringLength()}; }
-
-bool IsNumber(const Value& value) {
-  return value.IsNumber() ||
-         (value.IsString() &&
-          (Text(value) == "NaN" || Text(value) == "Infinity" || Text(value) == "-Infinity"));
-}
-
 // The host's state (ao_keys, ao_values) named in `members`, if either is; the one absent is
 // empty.
 std::optional<standin::HostState> HostStateIn(Members& members) {
@@ -82,14 +75,14 @@ std::optional<standin::HostState> HostStateIn(Members& members) {
     if (!keys->IsArray()) members.Wrong("ao_keys", "a list of keys");
     for (const Value& key : keys->GetArray()) {
       if (!key.IsString()) members.Wrong("ao_keys", "a list of keys");
-      state.ao_keys.push_back(Text(key));
+      state.ao_keys.push_back(TextOf(key));
     }
   }
   if (values != nullptr) {
     if (!values->IsObject()) members.Wrong("ao_values", "an object of numbers");
     for (const auto& value : values->GetObject()) {
       if (!value.value.IsNumber()) members.Wrong("ao_values", "an object of numbers");
-      state.ao_values[Text(value.name)] = value.value.GetFloat();
+      state.ao_values[TextOf(value.name)] = value.value.GetFloat();
     }
   }
   return state;
@@ -121,7 +114,7 @@ void CheckExpect(const Value& expect, const std::string& where, bool of_a_step) 
   Members members(expect, where);
   if (of_a_step) {
     const Value* value = members.Take("value");
-    if (value != nullptr && !IsNumber(*value)) members.Wrong("value", "a number");
+    if (value != nullptr && !NumberOf(*value)) members.Wrong("value", "a number");
     for (const char* flag : {"changed", "need_report"}) {
       const Value* given = members.Take(flag);
       if (given != nullptr && !given->IsBool()) members.Wrong(flag, "true or false");
@@ -156,10 +149,10 @@ Step ReadStep(const Value& object, std::size_t number) {
     step.name = members.where() + ", reading " + std::to_string(*step.reading);
   } else {
     const std::optional<Record> record =
-        restore->IsString() ? RecordFromHex(Text(*restore)) : std::nullopt;
+        restore->IsString() ? RecordFromHex(TextOf(*restore)) : std::nullopt;
     if (!record) members.Wrong("restore", "a record of 15 bytes as 30 hex digits");
     step.record = *record;
-    step.name = members.where() + ", restore " + Text(*restore);
+    step.name = members.where() + ", restore " + TextOf(*restore);
   }
   step.holds = HostStateIn(members);
   if (const Value* expect = members.Take("expect")) {
@@ -177,7 +170,7 @@ std::string Beside(const std::string& scenario, const std::string& name) {
 }
 
 Json::Value ReadConfigMember(const Value& config, const std::string& path) {
-  if (config.IsString()) return velk::ReadConfig(Beside(path, Text(config)));
+  if (config.IsString()) return velk::ReadConfig(Beside(path, TextOf(config)));
   rapidjson::StringBuffer text;
   rapidjson::Writer<rapidjson::StringBuffer> writer(text);
   config.Accept(writer);
@@ -188,7 +181,7 @@ void ReadTopLevel(Scenario& scenario) {
   Members members(scenario.document, "the scenario");
   if (const Value* plugin = members.Take("plugin")) {
     if (!plugin->IsString() || plugin->GetStringLength() == 0) members.Wrong("plugin", "a file");
-    scenario.plugin = Beside(scenario.path, Text(*plugin));
+    scenario.plugin = Beside(scenario.path, TextOf(*plugin));
   }
   scenario.data_id = static_cast<std::uint32_t>(
       members.Integer("data_id", 0, 4294967295LL, 0, "a number from 0 to 4294967295"));
@@ -200,8 +193,9 @@ void ReadTopLevel(Scenario& scenario) {
   if (clock != nullptr && !clock->IsString())
     members.Wrong("clock", "a local time 'YYYY-MM-DD HH:MM:SS'");
   std::string why;
-  const std::optional<std::time_t> moment = LocalTime(clock ? Text(*clock) : kScenarioClock, why);
-  if (!moment) throw Fault{"'clock' " + velk::Quoted(Text(*clock), velk::kShownInput) + " " + why};
+  const std::optional<std::time_t> moment = LocalTime(clock ? TextOf(*clock) : kScenarioClock, why);
+  if (!moment)
+    throw Fault{"'clock' " + velk::Quoted(TextOf(*clock), velk::kShownInput) + " " + why};
   scenario.clock = *moment;
   scenario.clock_step = members.Integer("clock_step", 0, INT_MAX, 0,
                                         "a whole number of seconds from 0 to 2147483647");
@@ -230,7 +224,7 @@ void ReadTopLevel(Scenario& scenario) {
         static_cast<int>(ending.Integer("status", 0, 255, 0, "an exit status from 0 to 255"));
     if (const Value* says = ending.Take("says")) {
       if (!says->IsString()) ending.Wrong("says", "a text");
-      scenario.end_says = Text(*says);
+      scenario.end_says = TextOf(*says);
     }
     ending.AllTaken();
   }
@@ -238,6 +232,19 @@ void ReadTopLevel(Scenario& scenario) {
 }
 
 }  // namespace
+
+std::string TextOf(const Value& value) {
+  return value.IsString() ? std::string(value.GetString(), value.GetStringLength()) : "";
+}
+
+std::optional<double> NumberOf(const Value& value) {
+  if (value.IsNumber()) return value.GetDouble();
+  const std::string text = TextOf(value);
+  if (text == "NaN") return std::numeric_limits<double>::quiet_NaN();
+  if (text == "Infinity") return std::numeric_limits<double>::infinity();
+  if (text == "-Infinity") return -std::numeric_limits<double>::infinity();
+  return std::nullopt;
+}
 
 Step StepOf(const Scenario& scenario, std::size_t number) {
   return ReadStep(scenario.document["steps"][static_cast<rapidjson::SizeType>(number - 1)], number);

@@ -49,6 +49,12 @@ struct Scenario {
   std::optional<std::string> end_says;
 };
 
+// A text of the file, or "" where it holds none.
+std::string TextOf(const rapidjson::Value& value);
+// A number as events and scenarios write it: a JSON number, or the text of one that is not
+// finite ("NaN", "Infinity", "-Infinity"); else none.
+std::optional<double> NumberOf(const rapidjson::Value& value);
+
 // Step `number` (1 on) of a scenario that ReadScenario read, and so checked.
 Step StepOf(const Scenario& scenario, std::size_t number);
 // The name of step `number`, 0 naming the configuration.

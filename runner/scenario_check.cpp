@@ -27,21 +27,6 @@ std::string Shown(const Value& value) {
   return text.GetString();
 }
 
-std::string TextOf(const Value& value) {
-  return value.IsString() ? std::string(value.GetString(), value.GetStringLength()) : "";
-}
-
-// A number as events and scenarios write it: a JSON number, or the text of one that is not
-// finite; else none.
-std::optional<double> NumberOf(const Value& value) {
-  if (value.IsNumber()) return value.GetDouble();
-  const std::string text = TextOf(value);
-  if (text == "NaN") return std::numeric_limits<double>::quiet_NaN();
-  if (text == "Infinity") return std::numeric_limits<double>::infinity();
-  if (text == "-Infinity") return -std::numeric_limits<double>::infinity();
-  return std::nullopt;
-}
-
 std::string Answers(std::size_t count) {
   return std::to_string(count) + (count == 1 ? " answer" : " answers");
 }
