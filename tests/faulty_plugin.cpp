@@ -40,7 +40,7 @@
 //   "interrupt reads"             SIGALRM every 10 ms without SA_RESTART, until the next reading
 //   "exit from a thread later", "sigsegv from a thread later"  a thread does it 300 ms on
 //   "hang"                        waits for a signal from outside, for ever
-//   "hang, ignoring SIGTERM"      the same, with SIGTERM ignored
+//   "hang, ignoring SIGTERM"      the same, with SIGTERM ignored first, and then one more Reset
 //   "stop"                        raise(SIGSTOP), as a plug-in waiting for a debugger does
 //   "write a file of its own"     fopen()s own.log in the current directory, writes a line with
 //                                 fprintf() and never closes it
@@ -316,7 +316,10 @@ class MisbehavingDevice : public DranAIDevice {
         std::exit(0);
       }).detach();
     }
-    if (what == "hang, ignoring SIGTERM") signal(SIGTERM, SIG_IGN);
+    if (what == "hang, ignoring SIGTERM") {
+      signal(SIGTERM, SIG_IGN);
+      Reset();  // says that SIGTERM is ignored now
+    }
     if (what == "hang" || what == "hang, ignoring SIGTERM") {
       for (;;) pause();
     }

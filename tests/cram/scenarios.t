@@ -3,7 +3,7 @@ each with every difference under it, then the counts; status 0 when all pass, 1 
 The scenarios are in tests/scenarios/; the faulty plug-ins are here, beside the copies that
 name them.
 
-  $ cp "$TESTDIR"/../scenarios/*.json "$VELK_EXAMPLES"/scenarios/clamping.json .
+  $ cp "$VELK_SCENARIOS"/*.json "$VELK_EXAMPLES"/scenarios/clamping.json .
   $ ln -s "$VELK_FAULTY_DIR"/velk_faulty_*.so .
 
 Each kind of difference, a step each, named with both values: a value that is another float
