@@ -98,5 +98,5 @@ A crash while a long path of bytes outside ASCII is loaded: the line shows the p
   $ (velk-run --plugin "$path/cut_short.so" 1000) 2>crash.txt
   Bus error
   [135]
-  $ sed 's/\(\\xe9\)\{1,\}/<\\xe9...>/g' crash.txt
+  $ grep '^velk-run' crash.txt | sed 's/\(\\xe9\)\{1,\}/<\\xe9...>/g'
   velk-run: the plug-in crashed (SIGBUS) during the loading of '<\xe9...>/<\xe9...>/<\xe9...>/<\xe9...>/<\xe9...>/<\xe9...>...' (1218 bytes)
