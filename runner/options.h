@@ -37,6 +37,11 @@ long long WholeNumber(const std::string& option, const std::string& text, long l
                       long long high, const char* what);
 // A file named on the command line: any path but ''.
 std::string FileArgument(const char* option, const char* path);
+// A plug-in named without a slash is a file in the current directory, not a library for the
+// loader to search for.
+inline std::string NoSearch(const std::string& plugin) {
+  return plugin.find('/') == std::string::npos ? "./" + plugin : plugin;
+}
 // A value given at most once.
 template <typename Value>
 void SetOnce(std::optional<Value>& option, const std::string& name, Value value) {

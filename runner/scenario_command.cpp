@@ -58,7 +58,7 @@ TestCommand ParseTestCommand(int argc, char** argv) {
         SetOnce(command.junit, "--junit", FileArgument("--junit", text));
         break;
       case kPlugin:
-        SetOnce(command.plugin, "--plugin", FileArgument("--plugin", text));
+        SetOnce(command.plugin, "--plugin", NoSearch(FileArgument("--plugin", text)));
         break;
       case kTimeout:
         SetOnce(command.timeout, "--timeout",
@@ -74,37 +74,6 @@ TestCommand ParseTestCommand(int argc, char** argv) {
     throw UsageError("velk-run test needs a scenario file");
   }
   return command;
-}
-
-// A temporary file, gone with its last descriptor.
-int TemporaryFile(const char* what) {
-  std::FILE* file = std::tmpfile();
-  if (file == nullptr) {
-    throw velk::Failure{std::string("cannot make a temporary file for ") + what + ": " +
-                        std::strerror(errno)};
-  }
-  const int fd = dup(fileno(file));
-  std::fclose(file);
-  return fd;
-}
-
-// velk-run's failure lines in the worker's standard error, as written there.
-std::vector<std::string> FailureLines(int errors) {
-  std::vector<std::string> lines;
-  lseek(errors, 0, SEEK_SET);  // the worker's writes left the offset at their end
-  std::FILE* file = fdopen(dup(errors), "r");
-  char* line = nullptr;
-  std::size_t size = 0;
-  for (ssize_t length; file != nullptr && (length = getline(&line, &size, file)) > 0;) {
-    const std::string text(line, static_cast<std::size_t>(length) - (line[length - 1] == '\n'));
-    // velk-run's lines are printable ASCII already; one of other bytes is the plug-in's forgery.
-    const bool printable =
-        std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7f; });
-    if (text.rfind("velk-run: ", 0) == 0) lines.push_back(printable ? text : velk::Escaped(text));
-  }
-  std::free(line);
-  if (file != nullptr) std::fclose(file);
-  return lines;
 }
 
 // Writes the scenario's text, if it changed, in place of the file; whether it changed.
@@ -142,7 +111,7 @@ TestCase RunOne(const TestCommand& command, const std::string& path,
     const std::string plugin = command.plugin    ? *command.plugin
                                : scenario.plugin ? *scenario.plugin
                                                  : default_plugin();
-    const WorkerFiles files{TemporaryFile("the log"), TemporaryFile("the worker's messages")};
+    const WorkerFiles files;
     Checker checker(scenario, command.update);
     StepReader reader(checker, scenario.steps, files.log);
     Watch watch{[&](std::string_view chunk) { reader.Take(chunk); },
@@ -152,10 +121,8 @@ TestCase RunOne(const TestCommand& command, const std::string& path,
                       int channel) { RunScenario(scenario, plugin, channel, files, progress); },
                   watch);
     const std::size_t begun = reader.Finish();
-    std::vector<std::string> failures = FailureLines(files.errors);
+    std::vector<std::string> failures = files.FailureLines();
     if (ending.kind != Ending::Kind::kFinished) failures.push_back("velk-run: " + Worded(ending));
-    close(files.log);
-    close(files.errors);
     checker.End(begun, ending.RunStatus(), failures);
     result.differences = checker.Differences();
     outcome.updated = command.update && WriteBack(scenario);

@@ -4,9 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "host_standin/event_writer.h"
+#include "loader/failure.h"
 #include "runner/clock.h"
 #include "runner/report.h"
 #include "runner/session.h"
@@ -25,7 +30,44 @@ void StepEnded(int channel, std::size_t number, float value, const DranAIDevice&
   standin::WriteAll(channel, line.Line());
 }
 
+// A temporary file, gone with its last descriptor.
+int TemporaryFile(const char* what) {
+  std::FILE* file = std::tmpfile();
+  if (file == nullptr) {
+    throw velk::Failure{std::string("cannot make a temporary file for ") + what + ": " +
+                        std::strerror(errno)};
+  }
+  const int fd = dup(fileno(file));
+  std::fclose(file);
+  return fd;
+}
+
 }  // namespace
+
+WorkerFiles::WorkerFiles() : log(TemporaryFile("the log")), errors(TemporaryFile("its messages")) {}
+
+WorkerFiles::~WorkerFiles() {
+  close(log);
+  close(errors);
+}
+
+std::vector<std::string> WorkerFiles::FailureLines() const {
+  std::vector<std::string> lines;
+  lseek(errors, 0, SEEK_SET);  // the worker's writes left the offset at their end
+  std::FILE* file = fdopen(dup(errors), "r");
+  char* line = nullptr;
+  std::size_t size = 0;
+  for (ssize_t length; file != nullptr && (length = getline(&line, &size, file)) > 0;) {
+    const std::string text(line, static_cast<std::size_t>(length) - (line[length - 1] == '\n'));
+    // velk-run's lines are printable ASCII already; one of other bytes is the plug-in's forgery.
+    const bool printable =
+        std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7f; });
+    if (text.rfind("velk-run: ", 0) == 0) lines.push_back(printable ? text : velk::Escaped(text));
+  }
+  std::free(line);
+  if (file != nullptr) std::fclose(file);
+  return lines;
+}
 
 void RunScenario(const Scenario& scenario, const std::string& plugin, int channel,
                  const WorkerFiles& files, Progress& progress) {

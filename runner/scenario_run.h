@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "runner/progress.h"
 #include "runner/scenario.h"
@@ -16,9 +17,17 @@
 
 namespace velk_run {
 
-// The worker's files: its standard output (the plug-in's log) and standard error (velk-run's
-// failure lines, and what the plug-in writes there itself).
+// The worker's files, temporary ones that velk-run reads after: its standard output (the
+// plug-in's log) and standard error (velk-run's failure lines, and what the plug-in writes
+// there itself).
 struct WorkerFiles {
+  WorkerFiles();
+  ~WorkerFiles();
+  WorkerFiles(const WorkerFiles&) = delete;
+  WorkerFiles& operator=(const WorkerFiles&) = delete;
+  // velk-run's failure lines in the worker's standard error.
+  std::vector<std::string> FailureLines() const;
+
   int log = -1;
   int errors = -1;
 };

@@ -166,7 +166,7 @@ Command ParseCommandLine(int argc, char** argv) {
 // default is beside velk-run's file, as execve named it or, run as "ld.so velk-run" (with no
 // interpreter of its own then), as the loader did; else where it is installed.
 std::string PluginPath(const std::optional<std::string>& named, const char* argv0) {
-  if (named) return named->find('/') == std::string::npos ? "./" + *named : *named;
+  if (named) return NoSearch(*named);
   const char* self =
       getauxval(AT_BASE) != 0 ? reinterpret_cast<char*>(getauxval(AT_EXECFN)) : argv0;
   char path[PATH_MAX];
