@@ -23,14 +23,16 @@ std::string Mistake(int returned, const char* argument, const option* options) {
   for (const option* o = options; optopt != 0 && o->name != nullptr; ++o) {
     if (o->val == optopt) return NameOf(optopt, options) + " takes no value";
   }
-  if (optopt != 0)
+  if (optopt != 0) {
     return "unknown option " + velk::Quoted(std::string("-") + static_cast<char>(optopt));
+  }
   const std::string_view given = std::string_view(argument).substr(2);
   const std::string_view name = given.substr(0, given.find('='));
   std::string matches;
   for (const option* o = options; !name.empty() && o->name != nullptr; ++o) {
-    if (std::string_view(o->name).substr(0, name.size()) == name)
+    if (std::string_view(o->name).substr(0, name.size()) == name) {
       matches += std::string(matches.empty() ? "" : ", ") + "--" + o->name;
+    }
   }
   if (matches.find(',') != std::string::npos) {
     return "ambiguous option " + velk::Quoted(argument, velk::kShownInput) + " (" + matches + ")";
@@ -143,7 +145,6 @@ std::string FileArgument(const char* option, const char* path) {
   return path;
 }
 
-// velk-run's own output (--help, --version, --decode): lost, it fails the run.
 void WriteOut(const char* what, std::string_view text) {
   if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
     throw velk::Failure{std::string("cannot write ") + what + ": " + std::strerror(errno)};

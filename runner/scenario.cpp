@@ -190,18 +190,20 @@ void ReadTopLevel(Scenario& scenario) {
     scenario.config = ReadConfigMember(*config, scenario.path);
   }
   const Value* clock = members.Take("clock");
-  if (clock != nullptr && !clock->IsString())
+  if (clock != nullptr && !clock->IsString()) {
     members.Wrong("clock", "a local time 'YYYY-MM-DD HH:MM:SS'");
+  }
+  const std::string time = clock != nullptr ? TextOf(*clock) : kScenarioClock;
   std::string why;
-  const std::optional<std::time_t> moment = LocalTime(clock ? TextOf(*clock) : kScenarioClock, why);
-  if (!moment)
-    throw Fault{"'clock' " + velk::Quoted(TextOf(*clock), velk::kShownInput) + " " + why};
+  const std::optional<std::time_t> moment = LocalTime(time, why);
+  if (!moment) throw Fault{"'clock' " + velk::Quoted(time, velk::kShownInput) + " " + why};
   scenario.clock = *moment;
   scenario.clock_step = members.Integer("clock_step", 0, INT_MAX, 0,
                                         "a whole number of seconds from 0 to 2147483647");
   if (const Value* tolerance = members.Take("tolerance")) {
-    if (!tolerance->IsNumber() || tolerance->GetDouble() < 0)
+    if (!tolerance->IsNumber() || tolerance->GetDouble() < 0) {
       members.Wrong("tolerance", "a number, 0 or more");
+    }
     scenario.tolerance = tolerance->GetDouble();
   }
   if (const Value* host = members.Take("host")) ReadHost(*host, scenario);
