@@ -39,11 +39,13 @@ std::optional<AI_Data_t> Whole(const unsigned char* data, unsigned int length) {
 }  // namespace
 
 Event::Event(const char* call) : writer_(values_) {
+  members_.reserve(8);  // as many as any call has
   if (call != nullptr) Text("call", call);
 }
 
 Event::Writer& Event::Member(const char* name) {
-  members_.push_back({name, values_.GetSize()});
+  if (!members_.empty()) members_.back().end = values_.GetSize();
+  members_.push_back({name, values_.GetSize(), 0});
   writer_.Reset(values_);  // each member's value is a JSON text of its own
   return writer_;
 }
@@ -111,22 +113,21 @@ Event& Event::Record(const unsigned char* data, unsigned int length) {
   return *this;
 }
 
-std::string Event::Line() const {
-  std::vector<std::pair<std::string_view, std::string_view>> written;
-  const std::string_view values(values_.GetString(), values_.GetSize());
-  for (std::size_t i = 0; i < members_.size(); ++i) {
-    const std::size_t end = i + 1 < members_.size() ? members_[i + 1].start : values.size();
-    written.emplace_back(members_[i].name,
-                         values.substr(members_[i].start, end - members_[i].start));
-  }
-  std::sort(written.begin(), written.end());
-  std::string line = "{";
-  for (const auto& [name, value] : written) {
-    if (line.size() > 1) line += ',';
+std::string_view Event::Line() {
+  if (!members_.empty()) members_.back().end = values_.GetSize();
+  std::sort(members_.begin(), members_.end(),
+            [](const Written& a, const Written& b) { return std::strcmp(a.name, b.name) < 0; });
+  const char* values = values_.GetString();
+  line_.assign("{");
+  line_.reserve(values_.GetSize() + 16 * members_.size() + 3);
+  for (const Written& member : members_) {
+    if (line_.size() > 1) line_ += ',';
     // Names are the stand-in's own identifiers: nothing in them to escape.
-    line.append("\"").append(name).append("\":").append(value);
+    line_.append("\"").append(member.name).append("\":");
+    line_.append(values + member.start, member.end - member.start);
   }
-  return line + "}\n";
+  line_.append("}\n");
+  return line_;
 }
 
 std::string ToHex(const unsigned char* bytes, std::size_t length) {

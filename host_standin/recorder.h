@@ -40,7 +40,7 @@ class Event {
   // A record argument: "record", its bytes in hex (null for a null pointer), and for a whole
   // 15-byte AI_Data_t its fields "data_id", "time" and "value".
   Event& Record(const unsigned char* data, unsigned int length);
-  std::string Line() const;  // the finished line, newline included
+  std::string_view Line();  // the finished line, newline included; valid while the event is
 
  private:
   using Writer = rapidjson::Writer<rapidjson::StringBuffer>;
@@ -49,11 +49,13 @@ class Event {
 
   struct Written {
     const char* name;
-    std::size_t start;
+    std::size_t start;  // of its value in values_
+    std::size_t end;
   };
   rapidjson::StringBuffer values_;  // every value's JSON, one after another
   Writer writer_;
   std::vector<Written> members_;
+  std::string line_;
 };
 
 // Records as people read them: lower-case hex, and the time as "YYYY-MM-DD HH:MM:SS".
