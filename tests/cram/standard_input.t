@@ -43,8 +43,15 @@ as \xNN; and cut after 40 bytes:
   rvSize is 1
   velk-run: line 2 of standard input: '\x1b[2Jxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx...' (64 bytes) is not a reading (an integer from -32768 to 32767); the 1 reading before it was processed
   [1]
+
+A line of 40 bytes, the most shown, is shown whole, with no mark of a cut:
+
+  $ printf 'y%.0s' $(seq 40) | velk-run --events events
+  velk-run: line 1 of standard input: 'yyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyy' is not a reading (an integer from -32768 to 32767); no reading was processed
+  [1]
   $ grep -c '"call":"Reset"' events
-  1
+  0
+  [1]
 
 A reading is an integer from -32768 to 32767:
 
