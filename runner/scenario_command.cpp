@@ -1,8 +1,6 @@
 #include "runner/scenario_command.h"
 
 #include <getopt.h>
-#include <stdio.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -12,11 +10,9 @@
 #include <optional>
 #include <vector>
 
-#include "host_standin/event_writer.h"
 #include "loader/failure.h"
 #include "runner/junit_report.h"
 #include "runner/options.h"
-#include "runner/report.h"
 #include "runner/scenario.h"
 #include "runner/scenario_check.h"
 #include "runner/scenario_run.h"

@@ -7,15 +7,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <optional>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "loader/config.h"
